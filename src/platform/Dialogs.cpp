@@ -1,0 +1,121 @@
+#include "Dialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QThread>
+
+#include <atomic>
+
+namespace Dialogs {
+namespace {
+
+std::atomic<Responder*> currentResponder{nullptr};
+
+QMessageBox::Icon qtIcon(Icon icon) {
+  switch (icon) {
+    case Icon::Information: return QMessageBox::Information;
+    case Icon::Warning: return QMessageBox::Warning;
+    case Icon::Error:
+    case Icon::Stop: return QMessageBox::Critical;
+    case Icon::None: break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+void showBox(QWidget* owner, const Message& m) {
+  QMessageBox box(qtIcon(m.icon), m.caption, m.text, QMessageBox::Ok, owner);
+  box.exec();
+}
+
+// "wav|*.wav|all|*" -> "wav (*.wav);;all (*)"
+QString qtFilter(const QString& filter) {
+  const QStringList parts = filter.split(u'|');
+  QStringList out;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
+    out << parts[i] + QStringLiteral(" (") + QString(parts[i + 1]).replace(u';', u' ') + u')';
+  return out.join(QStringLiteral(";;"));
+}
+
+}  // namespace
+
+void ShowMessage(QWidget* owner, const QString& text, const QString& caption, Icon icon) {
+  const Message m{text, caption, icon, owner != nullptr};
+  if (Responder* r = currentResponder.load()) {
+    r->message(m);
+    return;
+  }
+  if (QThread::currentThread() != qApp->thread()) {
+    // Widgets live on the GUI thread only; a box without owner is queued there.
+    QMetaObject::invokeMethod(qApp, [m] { showBox(nullptr, m); }, Qt::QueuedConnection);
+    return;
+  }
+  showBox(owner, m);
+}
+
+bool TFileDialog::Execute(QWidget* owner) {
+  std::optional<QString> answer;
+  if (Responder* r = currentResponder.load()) {
+    answer = r->fileName(*this);
+  } else {
+    QFileDialog dialog(owner);
+    dialog.setAcceptMode(Kind == FileDialogKind::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(Kind == FileDialogKind::Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    // The program checks for existing files itself and never overwrites one.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    if (!Filter.isEmpty()) dialog.setNameFilter(qtFilter(Filter));
+    if (!DefaultExt.isEmpty()) dialog.setDefaultSuffix(DefaultExt);
+    if (!FileName.isEmpty()) dialog.selectFile(FileName);
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+      answer = dialog.selectedFiles().first();
+  }
+  if (!answer) return false;
+  QString name = *answer;
+  if (!DefaultExt.isEmpty() && QFileInfo(name).suffix().isEmpty() && !name.endsWith(u'/'))
+    name += u'.' + DefaultExt;
+  FileName = name;
+  return true;
+}
+
+void Recorder::message(const Message& m) {
+  std::lock_guard lock(mutex_);
+  messages_.push_back(m);
+}
+
+std::optional<QString> Recorder::fileName(const TFileDialog& dialog) {
+  std::lock_guard lock(mutex_);
+  filters_.push_back(dialog.Filter);
+  if (answers_.empty()) return std::nullopt;
+  auto answer = answers_.front();
+  answers_.erase(answers_.begin());
+  return answer;
+}
+
+void Recorder::queueFileName(std::optional<QString> answer) {
+  std::lock_guard lock(mutex_);
+  answers_.push_back(std::move(answer));
+}
+
+std::vector<Message> Recorder::messages() const {
+  std::lock_guard lock(mutex_);
+  return messages_;
+}
+
+std::vector<QString> Recorder::dialogFilters() const {
+  std::lock_guard lock(mutex_);
+  return filters_;
+}
+
+void Recorder::clear() {
+  std::lock_guard lock(mutex_);
+  messages_.clear();
+  answers_.clear();
+  filters_.clear();
+}
+
+void setResponder(Responder* r) { currentResponder.store(r); }
+Responder* responder() { return currentResponder.load(); }
+
+}  // namespace Dialogs
