@@ -13,6 +13,10 @@ struct SoxCase {
   int bits;
 };
 
+void PrintTo(const SoxCase& c, std::ostream* os) {
+  *os << c.rate << " Hz, " << c.channels << " channel(s), " << c.bits << " bits";
+}
+
 // Samples that every width holds exactly: multiples of 256 (no dither, no rounding).
 std::int16_t sampleOf(int frame, int channel) {
   return std::int16_t(((frame * (channel ? 7 : 3) + channel * 50) % 256 - 128) * 256);
