@@ -109,6 +109,7 @@ struct WaveOutDevice {
   unsigned frameBytes = 0;
   double rate = 0;
   BYTE silence = 0;
+  PaTime latency = 0;  // the output latency the stream runs with
 
   // Everything below is shared with the stream callback.
   std::mutex mutex;
@@ -120,45 +121,68 @@ struct WaveOutDevice {
   std::array<CallbackRecord, 64> history{};
   std::size_t historyCount = 0;
   std::size_t historyNext = 0;
+  PaTime startedAt = 0;     // when the stream was last started
+  PaTime lastCallback = 0;  // when the callback last ran (or the start)
   std::uint64_t heard = 0;         // data frames heard; never decreases
   std::uint64_t positionBase = 0;  // `heard` counted from here (open or last reset)
-  bool paused = false;
+  bool running = false;  // the stream is started
+  bool paused = false;   // waveOutPause: nothing is handed over until waveOutRestart
 
   std::uint64_t framesOf(const WAVEHDR* h) const { return h->dwBufferLength / frameBytes; }
+
+  const CallbackRecord& record(std::size_t back) const {
+    return history[(historyNext + history.size() - 1 - back) % history.size()];
+  }
 
   // Data frames heard at stream time `now`: the newest callback's first frame,
   // carried forward to `now` from the time it reaches the output, mapped back
   // through the recent callbacks to the data frames among the frames heard.
+  // While the stream fills its buffer after a start, the output times the
+  // callbacks get are guesses (the server starts later than they assume), so
+  // only callbacks from one output latency after the start are trusted.
   void updateHeard(PaTime now) {
-    if (paused || historyCount == 0) return;
-    const CallbackRecord& latest = history[(historyNext + history.size() - 1) % history.size()];
+    if (!running || paused || historyCount == 0) return;
+    const CallbackRecord& latest = record(0);
+    if (latest.dacTime < startedAt + 2 * latency) return;
     const double h = double(latest.streamStart) + (now - latest.dacTime) * rate;
-    std::uint64_t data = 0;
-    if (h >= double(latest.streamStart + latest.frameCount)) {
-      data = dataFrames;
-    } else {
+    std::uint64_t data = dataFrames;
+    if (h < double(latest.streamStart + latest.frameCount)) {
       const std::uint64_t hf = h <= 0 ? 0 : std::uint64_t(h);
-      bool found = false;
-      for (std::size_t k = 1; k <= historyCount && !found; ++k) {
-        const CallbackRecord& r = history[(historyNext + history.size() - k) % history.size()];
-        if (hf >= r.streamStart) {
-          data = r.dataStart + std::min<std::uint64_t>(hf - r.streamStart, r.dataCount);
-          found = true;
-        }
-      }
-      if (!found) return;  // older than what we remember: nothing new heard
+      std::size_t k = 0;
+      while (k < historyCount && hf < record(k).streamStart) ++k;
+      if (k == historyCount) return;  // older than what we remember: nothing new heard
+      const CallbackRecord& r = record(k);
+      data = r.dataStart + std::min<std::uint64_t>(hf - r.streamStart, r.dataCount);
     }
     heard = std::max(heard, data);
   }
 
+  void giveBack(WAVEHDR* h) { h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE; }
+
   // Gives back every buffer whose last frame has been heard.
   void retireHeard() {
     while (!queue.empty() && feedIndex > 0 && queue.front().dataEnd <= heard) {
-      WAVEHDR* h = queue.front().hdr;
-      h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+      giveBack(queue.front().hdr);
       queue.pop_front();
       --feedIndex;
     }
+  }
+
+  // What the poll functions call: brings positions and buffers up to date. An
+  // output that stopped calling back (the server went away) gives every
+  // buffer back, so nobody waits for it forever.
+  void refresh() {
+    const PaTime now = Pa_GetStreamTime(stream);
+    updateHeard(now);
+    retireHeard();
+    if (running && !paused && now - lastCallback > 1.0 + latency) giveBackAll();
+  }
+
+  void giveBackAll() {
+    for (const Queued& q : queue) giveBack(q.hdr);
+    queue.clear();
+    feedIndex = 0;
+    feedFrames = 0;
   }
 
   // Skips entries that have nothing left to hand over.
@@ -190,6 +214,7 @@ struct WaveOutDevice {
     historyCount = std::min(historyCount + 1, history.size());
     streamFrames += frames;
     dataFrames += done;
+    lastCallback = time->currentTime;
     updateHeard(time->currentTime);
     retireHeard();
     return paContinue;
@@ -205,6 +230,35 @@ struct WaveOutDevice {
     if (feedIndex < queue.size()) feedFrames = dataFrames - queue[feedIndex].dataStart;
     historyCount = 0;
   }
+
+  bool hasDataToFeed() {
+    skipFedEntries();
+    return feedIndex < queue.size();
+  }
+
+  // Starts the stream; the caller has set `running`. The stream fills its
+  // buffer from the callback before it starts, so written data is heard
+  // without a run of silence ahead of it.
+  MMRESULT start() {
+    {
+      std::lock_guard lock(mutex);
+      startedAt = lastCallback = Pa_GetStreamTime(stream);
+    }
+    const PaError err = Pa_StartStream(stream);
+    if (err == paNoError) return MMSYSERR_NOERROR;
+    std::lock_guard lock(mutex);
+    running = false;
+    giveBackAll();
+    return fail(MMSYSERR_ERROR, "Cannot start the sound output (" + paText(err) + ")");
+  }
+
+  // Stops the stream at once, dropping what the server still buffers.
+  void stop() {
+    Pa_AbortStream(stream);  // the callback has finished when this returns
+    std::lock_guard lock(mutex);
+    running = false;
+    rewindFeedToHeard();
+  }
 };
 
 namespace {
@@ -216,7 +270,7 @@ int streamCallback(const void*, void* output, unsigned long frames, const PaStre
 
 void quietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
 
-// Opens and starts the stream of the default output device.
+// Opens the stream of the default output device; it starts on the first write.
 PaError openDefaultStream(WaveOutDevice& dev, const WAVEFORMATEX& f) {
   const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
   if (device == paNoDevice) return paDeviceUnavailable;
@@ -228,16 +282,15 @@ PaError openDefaultStream(WaveOutDevice& dev, const WAVEFORMATEX& f) {
   // is busy; the high one (about 35 ms) plays cleanly, and positions and
   // pause compensate for it.
   out.suggestedLatency = Pa_GetDeviceInfo(device)->defaultHighOutputLatency;
-  PaError err = Pa_OpenStream(&dev.stream, nullptr, &out, f.nSamplesPerSec, paFramesPerBufferUnspecified, paNoFlag,
-                              streamCallback, &dev);
+  const PaError err = Pa_OpenStream(&dev.stream, nullptr, &out, f.nSamplesPerSec, paFramesPerBufferUnspecified,
+                                    paPrimeOutputBuffersUsingStreamCallback, streamCallback, &dev);
   if (err != paNoError) return err;
+  dev.latency = Pa_GetStreamInfo(dev.stream)->outputLatency;
   // Where the system lets us, the sound thread gets real-time priority so
   // that a busy machine does not break the sound up.
   if (Pa_GetHostApiInfo(Pa_GetDeviceInfo(device)->hostApi)->type == paALSA)
     PaAlsa_EnableRealtimeScheduling(dev.stream, 1);
-  err = Pa_StartStream(dev.stream);
-  if (err != paNoError) Pa_CloseStream(dev.stream);
-  return err;
+  return paNoError;
 }
 
 void closeStream(WaveOutDevice* dev) {
@@ -314,8 +367,7 @@ MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh) {
   if (!pwh || cbwh != sizeof(WAVEHDR)) return fail(MMSYSERR_INVALPARAM, "Invalid sound buffer header");
   std::lock_guard lock(hwo->mutex);
   if (pwh->dwFlags & WHDR_INQUEUE) {
-    hwo->updateHeard(Pa_GetStreamTime(hwo->stream));
-    hwo->retireHeard();
+    hwo->refresh();
     if (pwh->dwFlags & WHDR_INQUEUE) return fail(WAVERR_STILLPLAYING, "The sound buffer is still playing");
   }
   pwh->dwFlags &= ~WHDR_PREPARED;
@@ -325,21 +377,25 @@ MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh) {
 MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh) {
   if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
   if (!pwh || cbwh != sizeof(WAVEHDR)) return fail(MMSYSERR_INVALPARAM, "Invalid sound buffer header");
-  std::lock_guard lock(hwo->mutex);
-  if (!(pwh->dwFlags & WHDR_PREPARED)) return fail(WAVERR_UNPREPARED, "The sound buffer is not prepared");
-  if (pwh->dwFlags & WHDR_INQUEUE) return fail(WAVERR_STILLPLAYING, "The sound buffer is still playing");
-  const std::uint64_t start = hwo->queue.empty() ? hwo->dataFrames : hwo->queue.back().dataEnd;
-  hwo->queue.push_back({pwh, start, start + hwo->framesOf(pwh)});
-  pwh->dwFlags = (pwh->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-  return MMSYSERR_NOERROR;
+  bool start = false;
+  {
+    std::lock_guard lock(hwo->mutex);
+    if (!(pwh->dwFlags & WHDR_PREPARED)) return fail(WAVERR_UNPREPARED, "The sound buffer is not prepared");
+    if (pwh->dwFlags & WHDR_INQUEUE) return fail(WAVERR_STILLPLAYING, "The sound buffer is still playing");
+    const std::uint64_t first = hwo->queue.empty() ? hwo->dataFrames : hwo->queue.back().dataEnd;
+    hwo->queue.push_back({pwh, first, first + hwo->framesOf(pwh)});
+    pwh->dwFlags = (pwh->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    start = !hwo->running && !hwo->paused;
+    hwo->running = hwo->running || start;
+  }
+  return start ? hwo->start() : MMSYSERR_NOERROR;
 }
 
 MMRESULT waveOutGetPosition(HWAVEOUT hwo, MMTIME* pmmt, UINT cbmmt) {
   if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
   if (!pmmt || cbmmt != sizeof(MMTIME)) return fail(MMSYSERR_INVALPARAM, "Invalid time record");
   std::lock_guard lock(hwo->mutex);
-  hwo->updateHeard(Pa_GetStreamTime(hwo->stream));
-  hwo->retireHeard();
+  hwo->refresh();
   const std::uint64_t frames = hwo->heard > hwo->positionBase ? hwo->heard - hwo->positionBase : 0;
   switch (pmmt->wType) {
     case TIME_BYTES: pmmt->cb = DWORD(frames * hwo->frameBytes); break;
@@ -354,55 +410,44 @@ MMRESULT waveOutGetPosition(HWAVEOUT hwo, MMTIME* pmmt, UINT cbmmt) {
 
 MMRESULT waveOutPause(HWAVEOUT hwo) {
   if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
+  bool stop = false;
   {
     std::lock_guard lock(hwo->mutex);
     if (hwo->paused) return MMSYSERR_NOERROR;
     hwo->updateHeard(Pa_GetStreamTime(hwo->stream));
     hwo->paused = true;  // the callback hands over silence from now on
+    stop = hwo->running;
   }
-  // Stopping the stream drops what the server still buffers, so the sound
-  // ends now rather than one output latency later. The callback has finished
-  // when this returns.
-  Pa_AbortStream(hwo->stream);
-  std::lock_guard lock(hwo->mutex);
-  hwo->rewindFeedToHeard();
+  if (stop) hwo->stop();
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveOutRestart(HWAVEOUT hwo) {
   if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
+  bool start = false;
   {
     std::lock_guard lock(hwo->mutex);
     if (!hwo->paused) return MMSYSERR_NOERROR;
     hwo->paused = false;
+    start = !hwo->running && hwo->hasDataToFeed();
+    hwo->running = hwo->running || start;
   }
-  const PaError err = Pa_StartStream(hwo->stream);
-  if (err != paNoError) return fail(MMSYSERR_ERROR, "Cannot restart the sound output (" + paText(err) + ")");
-  return MMSYSERR_NOERROR;
+  return start ? hwo->start() : MMSYSERR_NOERROR;
 }
 
 MMRESULT waveOutReset(HWAVEOUT hwo) {
   if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
-  bool wasPlaying = false;
+  bool stop = false;
   {
     std::lock_guard lock(hwo->mutex);
-    wasPlaying = !hwo->paused;
-    hwo->paused = true;
+    stop = hwo->running;
   }
-  if (wasPlaying) Pa_AbortStream(hwo->stream);  // ends the sound of the dropped buffers too
-  {
-    std::lock_guard lock(hwo->mutex);
-    for (const Queued& q : hwo->queue) q.hdr->dwFlags = (q.hdr->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-    hwo->queue.clear();
-    hwo->heard = std::max(hwo->heard, hwo->dataFrames);
-    hwo->positionBase = hwo->heard;
-    hwo->rewindFeedToHeard();
-    hwo->paused = !wasPlaying;
-  }
-  if (wasPlaying) {
-    const PaError err = Pa_StartStream(hwo->stream);
-    if (err != paNoError) return fail(MMSYSERR_ERROR, "Cannot restart the sound output (" + paText(err) + ")");
-  }
+  if (stop) hwo->stop();  // ends the sound of the dropped buffers too
+  std::lock_guard lock(hwo->mutex);
+  hwo->giveBackAll();
+  hwo->heard = std::max(hwo->heard, hwo->dataFrames);
+  hwo->positionBase = hwo->heard;
+  hwo->rewindFeedToHeard();
   return MMSYSERR_NOERROR;
 }
 
@@ -412,8 +457,8 @@ MMRESULT waveOutClose(HWAVEOUT hwo) {
     std::lock_guard lock(hwo->mutex);
     if (!hwo->queue.empty()) return fail(WAVERR_STILLPLAYING, "Sound buffers are still playing");
   }
+  std::unique_ptr<WaveOutDevice> device(hwo);
   closeStream(hwo);
-  delete hwo;
   return MMSYSERR_NOERROR;
 }
 
