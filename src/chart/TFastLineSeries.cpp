@@ -99,7 +99,7 @@ void TFastLineSeries::Draw(QPainter& Painter, double DevicePixelRatio) const {
       last[j] = std::max(last[j], b);
     }
   }
-  QImage image(width, rows, QImage::Format_ARGB32_Premultiplied);
+  QImage& image = rasterImage(width, rows);
   if (image.isNull()) return;
   const QRgb colour = SeriesColor.rgba();
   uchar* bits = image.bits();

@@ -66,6 +66,9 @@ TEST(ChartAxes, EmptyAndSinglePointSeries) {
   w.Chart->Refresh();
   EXPECT_EQ(w.Chart->BottomAxis->Minimum(), 0);
   EXPECT_EQ(w.Chart->BottomAxis->Maximum(), 0);
+  EXPECT_EQ(w.Chart->LeftAxis->Minimum(), 0);
+  EXPECT_EQ(w.Chart->LeftAxis->Maximum(), 0);
+  EXPECT_TRUE(w.Chart->BottomAxis->TickValues().empty());
   EXPECT_EQ(w.Series->MinXValue(), 0);
   EXPECT_EQ(w.Series->MaxXValue(), 0);
   EXPECT_EQ(w.Series->XScreenToValue(300), 0);
