@@ -287,6 +287,15 @@ void AlignedForwardMove_SSE(const Byte* s, Byte* d, size_t n) {
   if (n < 2048) {
     const __m128i head = loadu(s);
     size_t i = 16 - (reinterpret_cast<std::uintptr_t>(d) & 15);  // destination aligned up to 16
+    // Two 32-byte steps per pass, as in the backward move.
+    for (; n - i >= 64; i += 64) {
+      const __m128i a = loadu(s + i), b = loadu(s + i + 16);
+      storea(d + i, a);
+      storea(d + i + 16, b);
+      const __m128i c = loadu(s + i + 32), f = loadu(s + i + 48);
+      storea(d + i + 32, c);
+      storea(d + i + 48, f);
+    }
     for (; n - i >= 32; i += 32) {
       const __m128i a = loadu(s + i), b = loadu(s + i + 16);
       storea(d + i, a);
