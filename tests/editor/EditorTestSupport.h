@@ -5,7 +5,12 @@
 #include "AlignLayout.h"
 #include "Tembrix.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QString>
+#include <QToolButton>
 
 #include <cstdint>
 #include <fstream>
