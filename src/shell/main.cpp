@@ -1,11 +1,51 @@
+// The program entry. It reads no command-line arguments: files are opened
+// only through the menu.
 #include "Application.h"
+#include "Main.h"
+#include "WelcomePage.h"
 
-#include <QMainWindow>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+// A termination request (the session ending, `kill`) closes the main window
+// the way the user would, so every window is freed and the exit code is 0.
+// The signal handler only writes one byte; the event loop does the rest.
+int terminationPipe[2] = {-1, -1};
+
+void onTerminationSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = write(terminationPipe[1], &byte, 1);
+}
+
+void closeMainWindowOnTermination(QObject* parent) {
+  if (pipe(terminationPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, parent);
+  QObject::connect(notifier, &QSocketNotifier::activated, parent, [notifier] {
+    char byte;
+    [[maybe_unused]] const ssize_t got = read(terminationPipe[0], &byte, 1);
+    notifier->setEnabled(false);
+    if (Form1) Form1->close();
+  });
+  struct sigaction action = {};
+  action.sa_handler = onTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  PrepareWebEngine();
   TApplication app(argc, argv);
-  QMainWindow window;
-  window.setWindowTitle(QStringLiteral("Тембрикс"));
-  window.show();
-  return app.exec();
+  closeMainWindowOnTermination(&app);
+  CreateForms();
+  const int exitCode = app.exec();
+  // A window closed with the loop's last event is only scheduled for deletion.
+  delete Form1.data();
+  return exitCode;
 }

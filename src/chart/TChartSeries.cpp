@@ -1,0 +1,47 @@
+#include "TChartSeries.h"
+
+#include "TChart.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+void TChartValueList::append(double Value) { insert(values_.size(), Value); }
+
+void TChartValueList::insert(std::size_t Position, double Value) {
+  values_.insert(values_.begin() + static_cast<std::ptrdiff_t>(Position), Value);
+  if (!std::isfinite(Value)) return;
+  if (!anyFinite_) {
+    min_ = max_ = Value;
+    anyFinite_ = true;
+  } else {
+    min_ = std::min(min_, Value);
+    max_ = std::max(max_, Value);
+  }
+}
+
+void TChartValueList::clear() {
+  values_.clear();
+  min_ = max_ = 0;
+  anyFinite_ = false;
+}
+
+TChartSeries::TChartSeries(TChart& ParentChart, QColor Color) : SeriesColor(Color), chart_(ParentChart) {}
+
+void TChartSeries::Clear() {
+  XValues.clear();
+  YValues.clear();
+}
+
+double TChartSeries::XScreenToValue(int Px) const { return chart_.BottomAxis->CalcPosPoint(Px); }
+
+double TChartSeries::YScreenToValue(int Py) const { return chart_.LeftAxis->CalcPosPoint(Py); }
+
+int TChartSeries::CalcXPosValue(double X) const { return chart_.BottomAxis->CalcPosValue(X); }
+
+bool TChartSeries::VerticalRange(double& Low, double& High) const {
+  if (Count() == 0) return false;
+  Low = YValues.MinValue();
+  High = YValues.MaxValue();
+  return true;
+}

@@ -1,0 +1,87 @@
+// What every series of a chart has: its value lists, its parent chart, and the
+// screen mapping of its axes.
+#pragma once
+
+#include <QColor>
+
+#include <cstddef>
+#include <vector>
+
+class QPainter;
+class TChart;
+
+// A list of the values of one coordinate of a series' points, with their
+// smallest and largest finite value kept up to date.
+class TChartValueList {
+ public:
+  int Count() const { return static_cast<int>(values_.size()); }
+  double Value(int Index) const { return values_.at(static_cast<std::size_t>(Index)); }
+  double operator[](int Index) const { return Value(Index); }
+  const std::vector<double>& Values() const { return values_; }
+  // 0 for an empty list.
+  double MinValue() const { return values_.empty() ? 0 : min_; }
+  double MaxValue() const { return values_.empty() ? 0 : max_; }
+
+ private:
+  friend class TChartSeries;
+  friend class TFastLineSeries;
+  friend class TIsoSurfaceSeries;
+  void append(double Value);
+  void insert(std::size_t Position, double Value);
+  void clear();
+  void reserve(std::size_t Count) { values_.reserve(Count); }
+
+  std::vector<double> values_;
+  double min_ = 0;
+  double max_ = 0;
+  bool anyFinite_ = false;
+};
+
+// A pen that can be hidden: BandPen.Visible := false.
+struct TChartPen {
+  bool Visible = true;
+  QColor Color = Qt::black;
+};
+
+class TChartSeries {
+ public:
+  virtual ~TChartSeries() = default;
+  TChartSeries(const TChartSeries&) = delete;
+  TChartSeries& operator=(const TChartSeries&) = delete;
+
+  TChart& ParentChart() const { return chart_; }
+
+  // Removes all points. The chart shows the change on its next Refresh.
+  virtual void Clear();
+  int Count() const { return XValues.Count(); }
+
+  // The smallest and largest X among the points (0 when there are none).
+  double MinXValue() const { return XValues.MinValue(); }
+  double MaxXValue() const { return XValues.MaxValue(); }
+  double MinYValue() const { return YValues.MinValue(); }
+  double MaxYValue() const { return YValues.MaxValue(); }
+
+  // The X value shown at pixel column Px of the parent chart (bottom axis),
+  // and the Y value at pixel row Py (left axis).
+  double XScreenToValue(int Px) const;
+  double YScreenToValue(int Py) const;
+  // The pixel column of X value X on the parent chart.
+  int CalcXPosValue(double X) const;
+
+  QColor SeriesColor;
+
+  TChartValueList XValues;
+  TChartValueList YValues;
+
+  // For the chart: the range this series needs on the left (vertical) axis;
+  // false when it has no points.
+  virtual bool VerticalRange(double& Low, double& High) const;
+  // For the chart: draws the series into its plotting area.
+  virtual void Draw(QPainter& Painter, double DevicePixelRatio) const = 0;
+
+ protected:
+  TChartSeries(TChart& ParentChart, QColor Color);
+
+ private:
+  TChart& chart_;
+};

@@ -1,0 +1,242 @@
+#include "TIsoSurfaceSeries.h"
+
+#include "TChart.h"
+
+#include <QColor>
+#include <QImage>
+#include <QPainter>
+#include <QPen>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// A grid larger than this is not drawn: scattered points with few shared
+// coordinates would otherwise ask for a grid of gigabytes.
+constexpr std::size_t kMaxCells = std::size_t{1} << 22;
+
+std::vector<QRgb> makePalePalette() {
+  // Cool to warm at low saturation: blue, cyan, green, yellow, red, all pale
+  // enough that the axis lines and titles stay the strongest marks.
+  std::vector<QRgb> palette;
+  for (int s = 0; s < TIsoSurfaceSeries::PaletteSteps; ++s) {
+    const float t = static_cast<float>(s) / (TIsoSurfaceSeries::PaletteSteps - 1);
+    palette.push_back(QColor::fromHsvF((2.0f / 3.0f) * (1 - t), 0.30f + 0.40f * t, 1.0f - 0.10f * t).rgb());
+  }
+  return palette;
+}
+
+// Where a coordinate falls in the sorted grid coordinates Cs: between nodes
+// I0 and I1, a fraction T of the way. Values up to Tolerance outside the grid
+// count as its edge; beyond that the point is outside.
+struct TCell {
+  int I0 = 0, I1 = 0;
+  double T = 0;
+  bool Inside = false;
+};
+
+TCell locate(const std::vector<double>& Cs, double V, double Tolerance) {
+  TCell cell;
+  if (Cs.empty() || std::isnan(V) || V < Cs.front() - Tolerance || V > Cs.back() + Tolerance) return cell;
+  cell.Inside = true;
+  if (Cs.size() == 1 || V <= Cs.front()) return cell;
+  const int last = static_cast<int>(Cs.size()) - 1;
+  if (V >= Cs.back()) {
+    cell.I0 = cell.I1 = last;
+    return cell;
+  }
+  const int i = static_cast<int>(std::upper_bound(Cs.begin(), Cs.end(), V) - Cs.begin()) - 1;
+  cell.I0 = std::clamp(i, 0, last - 1);
+  cell.I1 = cell.I0 + 1;
+  const double span = Cs[static_cast<std::size_t>(cell.I1)] - Cs[static_cast<std::size_t>(cell.I0)];
+  cell.T = std::clamp((V - Cs[static_cast<std::size_t>(cell.I0)]) / span, 0.0, 1.0);
+  return cell;
+}
+
+// Linear interpolation that does not bring in a missing neighbour at its ends.
+double lerp(double A, double B, double T) {
+  if (T == 0) return A;
+  if (T == 1) return B;
+  return A + (B - A) * T;
+}
+
+std::vector<double> uniqueSorted(std::vector<double> Values) {
+  std::sort(Values.begin(), Values.end());
+  Values.erase(std::unique(Values.begin(), Values.end()), Values.end());
+  return Values;
+}
+
+std::vector<double> evenNodes(double Low, double High, int Count) {
+  if (Count < 2 || !(High > Low)) return {Low};
+  std::vector<double> nodes(static_cast<std::size_t>(Count));
+  for (int i = 0; i < Count; ++i) nodes[static_cast<std::size_t>(i)] = Low + (High - Low) * i / (Count - 1);
+  nodes.back() = High;
+  return nodes;
+}
+
+std::size_t nodeIndex(const std::vector<double>& Nodes, double V, bool Irregular) {
+  if (Irregular)
+    return static_cast<std::size_t>(std::lower_bound(Nodes.begin(), Nodes.end(), V) - Nodes.begin());
+  if (Nodes.size() < 2) return 0;
+  const double f = (V - Nodes.front()) / (Nodes.back() - Nodes.front()) * static_cast<double>(Nodes.size() - 1);
+  return static_cast<std::size_t>(std::clamp(std::nearbyint(f), 0.0, static_cast<double>(Nodes.size() - 1)));
+}
+
+}  // namespace
+
+TIsoSurfaceSeries::TIsoSurfaceSeries(TChart& ParentChart) : TChartSeries(ParentChart, QColor(0x00, 0x00, 0xA0)) {}
+
+const std::vector<QRgb>& TIsoSurfaceSeries::Palette() {
+  static const std::vector<QRgb> palette = makePalePalette();
+  return palette;
+}
+
+void TIsoSurfaceSeries::Clear() {
+  TChartSeries::Clear();
+  ZValues.clear();
+  grid_.Valid = false;
+}
+
+void TIsoSurfaceSeries::AddXYZ(double X, double Y, double Z) {
+  if (!std::isfinite(X) || !std::isfinite(Z)) throw EChartError("Недопустимое значение точки графика");
+  XValues.append(X);
+  YValues.append(std::isfinite(Y) ? Y : kNaN);
+  ZValues.append(Z);
+  grid_.Valid = false;
+}
+
+int TIsoSurfaceSeries::BandOf(double Y) const {
+  const double low = YValues.MinValue();
+  const double high = YValues.MaxValue();
+  if (!(high > low) || std::isnan(Y)) return 0;
+  const double band = (Y - low) / (high - low) * PaletteSteps;
+  return static_cast<int>(std::clamp(band, 0.0, PaletteSteps - 1.0));
+}
+
+bool TIsoSurfaceSeries::VerticalRange(double& Low, double& High) const {
+  if (Count() == 0) return false;
+  Low = ZValues.MinValue();
+  High = ZValues.MaxValue();
+  return true;
+}
+
+const TIsoSurfaceSeries::TGrid& TIsoSurfaceSeries::grid() const {
+  TGrid& g = grid_;
+  if (g.Valid && g.Irregular == IrregularGrid && g.NumX == NumXValues && g.NumZ == NumZValues) return g;
+  g = TGrid{};
+  g.Irregular = IrregularGrid;
+  g.NumX = NumXValues;
+  g.NumZ = NumZValues;
+  g.Valid = true;
+  if (Count() == 0) return g;
+
+  if (IrregularGrid) {
+    g.Xs = uniqueSorted(XValues.Values());
+    g.Zs = uniqueSorted(ZValues.Values());
+  } else {
+    g.Xs = evenNodes(XValues.MinValue(), XValues.MaxValue(), NumXValues);
+    g.Zs = evenNodes(ZValues.MinValue(), ZValues.MaxValue(), NumZValues);
+  }
+  const std::size_t nx = g.Xs.size();
+  const std::size_t nz = g.Zs.size();
+  if (nx * nz > kMaxCells || nx > kMaxCells || nz > kMaxCells) {
+    g.Xs.clear();
+    g.Zs.clear();
+    return g;
+  }
+  g.Values.assign(nx * nz, kNaN);
+  const std::vector<double>& xs = XValues.Values();
+  const std::vector<double>& ys = YValues.Values();
+  const std::vector<double>& zs = ZValues.Values();
+  for (std::size_t p = 0; p < xs.size(); ++p) {
+    const std::size_t i = nodeIndex(g.Xs, xs[p], IrregularGrid);
+    const std::size_t j = nodeIndex(g.Zs, zs[p], IrregularGrid);
+    g.Values[j * nx + i] = ys[p];
+  }
+  return g;
+}
+
+void TIsoSurfaceSeries::Draw(QPainter& Painter, double DevicePixelRatio) const {
+  const TGrid& g = grid();
+  if (g.Xs.empty() || g.Zs.empty()) return;
+  const TChart& chart = ParentChart();
+  const TChartRect r = chart.ChartRect();
+  const TChartAxis::TMap mx = chart.BottomAxis->Map();
+  const TChartAxis::TMap mz = chart.LeftAxis->Map();
+  const double dpr = DevicePixelRatio > 0 ? DevicePixelRatio : 1.0;
+
+  // One image pixel per device pixel over the plotting area, edges included.
+  const int w = static_cast<int>(std::lround(r.Width() * dpr)) + 1;
+  const int h = static_cast<int>(std::lround(r.Height() * dpr)) + 1;
+  QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+  if (image.isNull()) return;
+
+  // Up to half a device pixel beyond the outer nodes still shows the edge.
+  auto tolerance = [dpr](double scale) {
+    return scale == 0 ? std::numeric_limits<double>::infinity() : 0.5 / (std::abs(scale) * dpr);
+  };
+  std::vector<TCell> columns(static_cast<std::size_t>(w));
+  for (int c = 0; c < w; ++c) columns[static_cast<std::size_t>(c)] = locate(g.Xs, mx.ValueAt(r.Left + c / dpr), tolerance(mx.Scale));
+
+  const std::vector<QRgb>& palette = Palette();
+  const double low = YValues.MinValue();
+  const double high = YValues.MaxValue();
+  const double bandScale = high > low ? PaletteSteps / (high - low) : 0;
+  const std::size_t nx = g.Xs.size();
+
+  const bool outlines = BandPen.Visible;
+  const QRgb outline = BandPen.Color.rgba();
+  std::vector<int> bands(outlines ? static_cast<std::size_t>(w) : 0, -1);
+  std::vector<int> previousBands(bands.size(), -1);
+  std::vector<double> rowValues(nx);
+
+  for (int y = 0; y < h; ++y) {
+    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    const TCell row = locate(g.Zs, mz.ValueAt(r.Top + y / dpr), tolerance(mz.Scale));
+    std::swap(bands, previousBands);
+    if (!row.Inside) {
+      std::fill(line, line + w, QRgb{0});
+      std::fill(bands.begin(), bands.end(), -1);
+      continue;
+    }
+    const double* v0 = &g.Values[static_cast<std::size_t>(row.I0) * nx];
+    const double* v1 = &g.Values[static_cast<std::size_t>(row.I1) * nx];
+    for (std::size_t i = 0; i < nx; ++i) rowValues[i] = lerp(v0[i], v1[i], row.T);
+
+    for (int c = 0; c < w; ++c) {
+      const TCell& col = columns[static_cast<std::size_t>(c)];
+      int band = -1;
+      if (col.Inside) {
+        const double v = lerp(rowValues[static_cast<std::size_t>(col.I0)], rowValues[static_cast<std::size_t>(col.I1)], col.T);
+        if (!std::isnan(v)) band = static_cast<int>(std::clamp((v - low) * bandScale, 0.0, PaletteSteps - 1.0));
+      }
+      line[c] = band < 0 ? QRgb{0} : palette[static_cast<std::size_t>(band)];
+      if (outlines) bands[static_cast<std::size_t>(c)] = band;
+    }
+    if (outlines) {
+      for (int c = 0; c < w; ++c) {
+        const int band = bands[static_cast<std::size_t>(c)];
+        if (band < 0) continue;
+        const int left = c > 0 ? bands[static_cast<std::size_t>(c - 1)] : -1;
+        const int above = previousBands[static_cast<std::size_t>(c)];
+        if ((left >= 0 && left != band) || (above >= 0 && above != band)) line[c] = outline;
+      }
+    }
+  }
+  image.setDevicePixelRatio(dpr);
+  Painter.drawImage(QPointF(r.Left, r.Top), image);
+  if (Pen.Visible) drawGridLines(Painter, g);
+}
+
+void TIsoSurfaceSeries::drawGridLines(QPainter& Painter, const TGrid& Grid) const {
+  const TChart& chart = ParentChart();
+  const TChartRect r = chart.ChartRect();
+  const TChartAxis::TMap mx = chart.BottomAxis->Map();
+  const TChartAxis::TMap mz = chart.LeftAxis->Map();
+  Painter.setPen(QPen(Pen.Color, 1));
+  for (double x : Grid.Xs) Painter.drawLine(QPointF(mx.Pos(x) + 0.5, r.Top + 0.5), QPointF(mx.Pos(x) + 0.5, r.Bottom + 0.5));
+  for (double z : Grid.Zs) Painter.drawLine(QPointF(r.Left + 0.5, mz.Pos(z) + 0.5), QPointF(r.Right + 0.5, mz.Pos(z) + 0.5));
+}

@@ -1,0 +1,62 @@
+// A grid series drawn flat: X runs along the bottom axis, Z along the left axis,
+// and Y picks the colour. The grid is filled with colour bands: the surface is
+// interpolated between neighbouring grid points and every value falls into one
+// of PaletteSteps equal bands between the smallest and largest Y.
+#pragma once
+
+#include "TChartSeries.h"
+
+#include <QRgb>
+
+#include <vector>
+
+class TIsoSurfaceSeries : public TChartSeries {
+ public:
+  // Created through TChart::AddSeries<TIsoSurfaceSeries>().
+  explicit TIsoSurfaceSeries(TChart& ParentChart);
+
+  void Clear() override;
+  // Adds a grid point: X horizontal, Z vertical, Y the value that picks the
+  // colour. Non-finite X or Z is refused with EChartError; a non-finite Y
+  // leaves its grid point empty.
+  void AddXYZ(double X, double Y, double Z);
+
+  // Grid size. With IrregularGrid the columns and rows are the distinct X and
+  // Z values of the points, at whatever spacing; the counts only size the
+  // storage. Without it the grid has NumXValues × NumZValues evenly spaced
+  // nodes over the points' range and each point goes to its nearest node.
+  int NumXValues = 10;
+  int NumZValues = 10;
+  bool IrregularGrid = false;
+
+  // Outlines between colour bands, and the lines of the grid itself.
+  TChartPen BandPen;
+  TChartPen Pen{false, Qt::black};
+
+  TChartValueList ZValues;
+  double MinZValue() const { return ZValues.MinValue(); }
+  double MaxZValue() const { return ZValues.MaxValue(); }
+
+  // The pale palette, lowest band first.
+  static constexpr int PaletteSteps = 32;
+  static const std::vector<QRgb>& Palette();
+  // The band (0 … PaletteSteps − 1) of value Y with the current points' range.
+  int BandOf(double Y) const;
+
+  bool VerticalRange(double& Low, double& High) const override;
+  void Draw(QPainter& Painter, double DevicePixelRatio) const override;
+
+ private:
+  // The points arranged as a grid: column coordinates, row coordinates and the
+  // values row by row (NaN where no point lies). Built when drawn.
+  struct TGrid {
+    std::vector<double> Xs, Zs, Values;
+    bool Irregular = false;
+    int NumX = 0, NumZ = 0;
+    bool Valid = false;
+  };
+  const TGrid& grid() const;
+  void drawGridLines(QPainter& Painter, const TGrid& Grid) const;
+
+  mutable TGrid grid_;
+};

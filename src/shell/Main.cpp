@@ -1,0 +1,57 @@
+#include "Main.h"
+
+#include "Application.h"
+#include "FormFont.h"
+#include "WelcomePage.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFileInfo>
+#include <QMdiArea>
+#include <QMenuBar>
+#include <QScreen>
+
+#include <stdexcept>
+
+QPointer<TForm1> Form1;
+
+TForm1::TForm1() {
+  setAttribute(Qt::WA_DeleteOnClose);  // FormClose: closing frees the window
+  setWindowTitle(QStringLiteral("Тембрикс"));
+  setFont(FormFont());
+
+  MdiArea = new QMdiArea;
+  setCentralWidget(MdiArea);
+
+  MainMenu1 = menuBar();
+  N1 = MainMenu1->addAction(QStringLiteral("Открыть файл"));
+  // An exception must not unwind through the toolkit's own code, so the menu's
+  // connection hands it to the default error handler right here.
+  connect(N1, &QAction::triggered, this, [this] {
+    try {
+      N1Click();
+    } catch (const std::exception& e) {
+      TApplication::ShowException(e);
+    }
+  });
+
+  // The window fills the desktop's work area.
+  resize(783, 486);
+  if (QScreen* screen = QApplication::primaryScreen()) setGeometry(screen->availableGeometry());
+}
+
+void TForm1::N1Click() {
+  if (!OpenDialog1.Execute(this)) return;
+  // Only a regular file counts (links are followed): a directory, a pipe or a
+  // device would never read as a recording, and a pipe would block the reader.
+  if (!QFileInfo(OpenDialog1.FileName).isFile()) throw std::runtime_error("Файл не существует!");
+}
+
+void CreateForms() {
+  Form1 = new TForm1;
+  // Closing the main window ends the application.
+  QObject::connect(Form1, &QObject::destroyed, qApp, &QCoreApplication::quit);
+  Form2 = new TForm2(Form1->MdiArea);
+  Form1->show();
+  Form2->show();
+}

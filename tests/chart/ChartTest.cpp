@@ -1,0 +1,372 @@
+// The chart as the editor's ruler: axis scaling, pixel mapping, and what ends
+// up in the pixels.
+#include "TChart.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+const QRgb kLineColour = qRgb(0x44, 0x66, 0xA3);
+
+struct WaveChart {
+  std::unique_ptr<TChart> Chart = std::make_unique<TChart>();
+  TFastLineSeries* Series = Chart->AddSeries<TFastLineSeries>();
+  WaveChart(int Width, int Height) {
+    Chart->resize(Width, Height);
+    Chart->SetTitle(QStringLiteral("Левый канал."));
+  }
+};
+
+// A sine over [T0, T1] with N points, as the waveform view adds them.
+void addSine(TFastLineSeries& Series, double T0, double T1, int N) {
+  for (int i = 0; i < N; ++i) {
+    const double t = T0 + (T1 - T0) * i / (N - 1);
+    Series.AddXY(t, 1000 * std::sin(t * 40));
+  }
+}
+
+TEST(ChartAxes, RefreshSetsBottomAxisToFirstAndLastXExactly) {
+  WaveChart w(900, 108);
+  // Times that are not short decimals: no rounding to tick steps may creep in.
+  const double first = 1.0 / 22050, last = 9999.0 / 22050 + 1.0 / 3;
+  w.Series->AddXY(first, 5);
+  addSine(*w.Series, 0.01, 0.3, 500);
+  w.Series->AddXY(last, -7);
+  w.Chart->Refresh();
+  EXPECT_EQ(w.Chart->BottomAxis->Minimum(), first);
+  EXPECT_EQ(w.Chart->BottomAxis->Maximum(), last);
+  EXPECT_EQ(w.Series->MinXValue(), first);
+  EXPECT_EQ(w.Series->XValues.MaxValue(), last);
+  // The left axis covers the samples.
+  EXPECT_LE(w.Chart->LeftAxis->Minimum(), -7);
+  EXPECT_GE(w.Chart->LeftAxis->Maximum(), 5);
+}
+
+TEST(ChartAxes, AxesChangeOnlyOnRefresh) {
+  WaveChart w(600, 100);
+  addSine(*w.Series, 0, 1, 100);
+  w.Chart->Refresh();
+  w.Series->Clear();
+  addSine(*w.Series, 2, 3, 100);
+  EXPECT_EQ(w.Chart->BottomAxis->Maximum(), 1);  // the range drawn last
+  w.Chart->Refresh();
+  EXPECT_EQ(w.Chart->BottomAxis->Minimum(), 2);
+  EXPECT_EQ(w.Chart->BottomAxis->Maximum(), 3);
+}
+
+TEST(ChartAxes, EmptyAndSinglePointSeries) {
+  WaveChart w(600, 100);
+  w.Chart->Refresh();
+  EXPECT_EQ(w.Chart->BottomAxis->Minimum(), 0);
+  EXPECT_EQ(w.Chart->BottomAxis->Maximum(), 0);
+  EXPECT_EQ(w.Series->MinXValue(), 0);
+  EXPECT_EQ(w.Series->MaxXValue(), 0);
+  EXPECT_EQ(w.Series->XScreenToValue(300), 0);
+
+  w.Series->AddXY(0.5, 3);
+  w.Chart->Refresh();
+  EXPECT_EQ(w.Chart->BottomAxis->Minimum(), 0.5);
+  EXPECT_EQ(w.Chart->BottomAxis->Maximum(), 0.5);
+  // A constant line is centred on a widened vertical axis.
+  EXPECT_EQ(w.Chart->LeftAxis->Minimum(), 2);
+  EXPECT_EQ(w.Chart->LeftAxis->Maximum(), 4);
+  EXPECT_EQ(w.Series->XScreenToValue(w.Chart->ChartRect().Right), 0.5);
+  EXPECT_NO_THROW(w.Chart->renderToImage());
+}
+
+TEST(ChartAxes, FixedScaleAndRefusedInversion) {
+  WaveChart w(600, 100);
+  addSine(*w.Series, 0, 1, 100);
+  w.Chart->Refresh();
+  TChartAxis& left = *w.Chart->LeftAxis;
+  left.SetAutomatic(false);
+  EXPECT_FALSE(left.AutomaticMinimum());
+  EXPECT_FALSE(left.AutomaticMaximum());
+  left.SetMaximum(32767);
+  left.SetMinimum(-32768);
+  w.Chart->Refresh();
+  EXPECT_EQ(left.Minimum(), -32768);
+  EXPECT_EQ(left.Maximum(), 32767);
+
+  EXPECT_THROW(left.SetMinimum(40000), EChartError);
+  EXPECT_THROW(left.SetMaximum(-40000), EChartError);
+  EXPECT_THROW(left.SetMinMax(2, 1), EChartError);
+  EXPECT_THROW(left.SetMinimum(std::nan("")), EChartError);
+  EXPECT_EQ(left.Minimum(), -32768);
+  EXPECT_EQ(left.Maximum(), 32767);
+  left.SetMinimum(32767);  // an empty range is allowed
+  EXPECT_EQ(left.Minimum(), 32767);
+
+  // Automatic again: rescaled to the points at once, both ends.
+  left.SetAutomatic(true);
+  EXPECT_TRUE(left.AutomaticMinimum());
+  EXPECT_TRUE(left.AutomaticMaximum());
+  EXPECT_NEAR(left.Minimum(), -1000, 5);
+  EXPECT_NEAR(left.Maximum(), 1000, 5);
+}
+
+TEST(ChartAxes, OneAutomaticEndFollowsTheData) {
+  WaveChart w(600, 100);
+  addSine(*w.Series, 0, 1, 100);
+  TChartAxis& left = *w.Chart->LeftAxis;
+  left.SetAutomaticMaximum(false);
+  left.SetMaximum(5000);
+  w.Chart->Refresh();
+  EXPECT_NEAR(left.Minimum(), -1000, 5);
+  EXPECT_EQ(left.Maximum(), 5000);
+  // Data entirely above the fixed maximum closes the range at that maximum.
+  left.SetMinMax(-10, -5);
+  w.Chart->Refresh();
+  EXPECT_LE(left.Minimum(), left.Maximum());
+  EXPECT_EQ(left.Maximum(), -5);
+}
+
+TEST(ChartMapping, PixelAndValueAreExactInversesAtSeveralSizes) {
+  for (const QSize size : {QSize(437, 72), QSize(918, 108), QSize(1920, 270), QSize(123, 40), QSize(3000, 500)}) {
+    WaveChart w(size.width(), size.height());
+    addSine(*w.Series, 1.0 / 44100, 600.0 + 1.0 / 7, 10000);
+    w.Chart->Refresh();
+    const TChartAxis& bottom = *w.Chart->BottomAxis;
+    const TChartRect r = w.Chart->ChartRect();
+    ASSERT_GT(r.Width(), 0) << size.width();
+    EXPECT_EQ(bottom.CalcPosValue(bottom.Minimum()), r.Left);
+    EXPECT_EQ(bottom.CalcPosValue(bottom.Maximum()), r.Right);
+    EXPECT_EQ(w.Series->XScreenToValue(r.Left), bottom.Minimum());
+    const double pixelWidth = (bottom.Maximum() - bottom.Minimum()) / r.Width();
+    for (int px = r.Left; px <= r.Right; ++px) {
+      const double t = w.Series->XScreenToValue(px);
+      ASSERT_EQ(bottom.CalcPosValue(t), px) << size.width() << " px " << px;
+    }
+    for (int i = 0; i <= 1000; ++i) {
+      const double t = bottom.Minimum() + (bottom.Maximum() - bottom.Minimum()) * i / 1000;
+      ASSERT_LE(std::abs(w.Series->XScreenToValue(bottom.CalcPosValue(t)) - t), pixelWidth / 2 * (1 + 1e-9));
+    }
+    // The left axis maps the same way, its maximum at the top.
+    const TChartAxis& left = *w.Chart->LeftAxis;
+    EXPECT_EQ(left.CalcPosValue(left.Maximum()), r.Top);
+    EXPECT_EQ(left.CalcPosValue(left.Minimum()), r.Bottom);
+    for (int py = r.Top; py <= r.Bottom; ++py) ASSERT_EQ(left.CalcPosValue(w.Series->YScreenToValue(py)), py);
+  }
+}
+
+TEST(ChartMapping, LabelsSizeFixesThePlotLeftEdge) {
+  // Charts of equal width with the same reserved label width start their
+  // plotting areas at the same column, whatever their data.
+  WaveChart a(900, 108), b(900, 80);
+  a.Chart->LeftAxis->SetLabelsSize(30);
+  b.Chart->LeftAxis->SetLabelsSize(a.Chart->LeftAxis->LabelsSize());
+  addSine(*a.Series, 0, 1, 100);
+  for (int i = 0; i < 100; ++i) b.Series->AddXY(i, i * 1e6);
+  a.Chart->Refresh();
+  b.Chart->Refresh();
+  EXPECT_EQ(b.Chart->LeftAxis->LabelsSize(), 30);
+  EXPECT_EQ(a.Chart->ChartRect().Left, b.Chart->ChartRect().Left);
+  EXPECT_EQ(a.Chart->ChartRect().Right, b.Chart->ChartRect().Right);
+  // Taller charts have a taller plotting area with the same top.
+  EXPECT_EQ(a.Chart->ChartRect().Top, b.Chart->ChartRect().Top);
+  EXPECT_GT(a.Chart->ChartRect().Bottom, b.Chart->ChartRect().Bottom);
+}
+
+TEST(ChartMapping, HugeAndNonFiniteValuesMapWithoutOverflow) {
+  WaveChart w(600, 100);
+  addSine(*w.Series, 0, 1, 100);
+  w.Chart->Refresh();
+  const TChartAxis& bottom = *w.Chart->BottomAxis;
+  EXPECT_GT(bottom.CalcPosValue(1e300), 100000);
+  EXPECT_LT(bottom.CalcPosValue(-1e300), -100000);
+  EXPECT_EQ(bottom.CalcPosValue(std::nan("")), w.Chart->ChartRect().Left);
+}
+
+TEST(ChartTicks, StepsAreOneTwoFiveAndLabelsReadable) {
+  WaveChart w(918, 108);
+  w.Series->AddXY(0.0, -32768);
+  w.Series->AddXY(12.345, 32767);
+  w.Chart->Refresh();
+  for (const TChartAxis* axis : {w.Chart->BottomAxis.get(), w.Chart->LeftAxis.get()}) {
+    double step = 0;
+    const std::vector<double> ticks = axis->TickValues(&step);
+    ASSERT_GE(ticks.size(), 2u);
+    const double mantissa = step / std::pow(10.0, std::floor(std::log10(step)));
+    EXPECT_TRUE(std::abs(mantissa - 1) < 1e-9 || std::abs(mantissa - 2) < 1e-9 || std::abs(mantissa - 5) < 1e-9)
+        << step;
+    for (double v : ticks) {
+      EXPECT_GE(v, axis->Minimum() - step * 1e-9);
+      EXPECT_LE(v, axis->Maximum() + step * 1e-9);
+    }
+  }
+  EXPECT_EQ(w.Chart->BottomAxis->LabelText(2.5, 0.5), QStringLiteral("2,5"));
+  EXPECT_EQ(w.Chart->BottomAxis->LabelText(-1e-17, 0.5), QStringLiteral("0,0"));
+  EXPECT_EQ(w.Chart->LeftAxis->LabelText(-30000, 10000), QStringLiteral("-30k"));
+  EXPECT_EQ(w.Chart->LeftAxis->LabelText(0, 10000), QStringLiteral("0k"));
+}
+
+TEST(ChartSeries, PointsStayInAscendingXOrder) {
+  WaveChart w(600, 100);
+  w.Series->AddXY(1, 10);
+  w.Series->AddXY(3, 30);
+  w.Series->AddXY(2, 20);
+  w.Series->AddXY(0, 0);
+  w.Series->AddXY(2, 21);
+  ASSERT_EQ(w.Series->Count(), 5);
+  const std::vector<double> xs = w.Series->XValues.Values();
+  const std::vector<double> ys = w.Series->YValues.Values();
+  EXPECT_EQ(xs, (std::vector<double>{0, 1, 2, 2, 3}));
+  EXPECT_EQ(ys, (std::vector<double>{0, 10, 20, 21, 30}));
+  EXPECT_EQ(w.Series->MinXValue(), 0);
+  EXPECT_EQ(w.Series->MaxXValue(), 3);
+  EXPECT_THROW(w.Series->AddXY(std::nan(""), 1), EChartError);
+  EXPECT_THROW(w.Series->AddXY(1, INFINITY), EChartError);
+  EXPECT_EQ(w.Series->Count(), 5);
+  w.Series->Clear();
+  EXPECT_EQ(w.Series->Count(), 0);
+  EXPECT_EQ(w.Series->XValues.MinValue(), 0);
+}
+
+TEST(ChartPixels, LinePassesThroughItsPoints) {
+  WaveChart w(700, 150);
+  // A triangle whose corners map to whole pixels: check the corner pixels.
+  w.Series->AddXY(0, 0);
+  w.Series->AddXY(50, 100);
+  w.Series->AddXY(100, 0);
+  w.Chart->Refresh();
+  const QImage image = w.Chart->renderToImage();
+  const TChartRect r = w.Chart->ChartRect();
+  const int xMid = w.Chart->BottomAxis->CalcPosValue(50);
+  const int yTop = w.Chart->LeftAxis->CalcPosValue(100);
+  EXPECT_EQ(yTop, r.Top);
+  EXPECT_EQ(image.pixel(xMid, yTop), kLineColour);
+  // Away from the line: panel or grid, never the line colour.
+  EXPECT_NE(image.pixel(r.Left + 5, r.Top + 2), kLineColour);
+  // The axis line runs along the bottom of the plotting area.
+  EXPECT_EQ(image.pixel((r.Left + r.Right) / 2 + 3, r.Bottom), TChart::AxisLineColor.rgb());
+  EXPECT_EQ(image.pixel(r.Left, (r.Top + r.Bottom) / 2 + 3), TChart::AxisLineColor.rgb());
+}
+
+TEST(ChartPixels, HiDpiRenderingDoublesTheDevicePixels) {
+  WaveChart w(400, 100);
+  addSine(*w.Series, 0, 1, 1000);
+  w.Chart->Refresh();
+  const QImage image = w.Chart->renderToImage(2.0);
+  EXPECT_EQ(image.width(), 800);
+  EXPECT_EQ(image.height(), 200);
+  const TChartRect r = w.Chart->ChartRect();
+  // The axis line covers exactly the two device rows of its pixel row.
+  const int x = 2 * ((r.Left + r.Right) / 2) + 1;
+  EXPECT_NE(image.pixel(x, 2 * r.Bottom - 1), TChart::AxisLineColor.rgb());
+  EXPECT_EQ(image.pixel(x, 2 * r.Bottom), TChart::AxisLineColor.rgb());
+  EXPECT_EQ(image.pixel(x, 2 * r.Bottom + 1), TChart::AxisLineColor.rgb());
+  EXPECT_NE(image.pixel(x, 2 * r.Bottom + 2), TChart::AxisLineColor.rgb());
+}
+
+struct SpectrumChart {
+  std::unique_ptr<TChart> Chart = std::make_unique<TChart>();
+  TIsoSurfaceSeries* Series = Chart->AddSeries<TIsoSurfaceSeries>();
+  explicit SpectrumChart(int Width = 800, int Height = 200) { Chart->resize(Width, Height); }
+};
+
+TEST(ChartSpectrogram, GridAxesCoverTimeAndFrequency) {
+  SpectrumChart s;
+  s.Series->NumXValues = 5;
+  s.Series->NumZValues = 4;
+  s.Series->IrregularGrid = true;
+  for (int i = 0; i < 5; ++i)
+    for (int j = 0; j < 4; ++j) s.Series->AddXYZ(0.1 + i * 0.003, i + j, j * 125.0);
+  s.Chart->Refresh();
+  EXPECT_EQ(s.Chart->BottomAxis->Minimum(), 0.1);
+  EXPECT_EQ(s.Chart->BottomAxis->Maximum(), 0.1 + 4 * 0.003);
+  EXPECT_EQ(s.Chart->LeftAxis->Minimum(), 0);
+  EXPECT_EQ(s.Chart->LeftAxis->Maximum(), 375);
+  EXPECT_EQ(s.Series->MinZValue(), 0);
+  EXPECT_EQ(s.Series->MaxZValue(), 375);
+}
+
+TEST(ChartSpectrogram, PaletteHas32PaleStepsFromLowToHigh) {
+  const std::vector<QRgb>& palette = TIsoSurfaceSeries::Palette();
+  ASSERT_EQ(palette.size(), 32u);
+  for (std::size_t i = 0; i < palette.size(); ++i) {
+    const QColor c(palette[i]);
+    EXPECT_GE(c.valueF(), 0.85) << i;       // pale: light …
+    EXPECT_LE(c.hsvSaturationF(), 0.75) << i;  // … and not saturated
+    if (i > 0) {
+      EXPECT_NE(palette[i], palette[i - 1]) << i;
+    }
+  }
+  SpectrumChart s;
+  s.Series->AddXYZ(0, 10, 0);
+  s.Series->AddXYZ(1, 42, 0);
+  EXPECT_EQ(s.Series->BandOf(10), 0);
+  EXPECT_EQ(s.Series->BandOf(42), 31);
+  EXPECT_EQ(s.Series->BandOf(10 + 32.0 / 32 * 15.5), 15);
+  EXPECT_EQ(s.Series->BandOf(1e9), 31);
+  EXPECT_EQ(s.Series->BandOf(-1e9), 0);
+}
+
+TEST(ChartSpectrogram, BandsOfLowestAndHighestPowerHaveThePaletteEnds) {
+  SpectrumChart s(640, 220);
+  s.Series->IrregularGrid = true;
+  s.Series->BandPen.Visible = false;
+  // 10 columns × 8 rows of zero power, and a 3 × 3 block of peak power whose
+  // centre cell is all peak: its pixels must have the last palette colour.
+  for (int i = 0; i < 10; ++i)
+    for (int j = 0; j < 8; ++j) s.Series->AddXYZ(i * 0.01, (i >= 6 && i <= 8 && j >= 2 && j <= 4) ? 1e6 : 0.0, j * 1000.0);
+  s.Chart->Refresh();
+  const QImage image = s.Chart->renderToImage();
+  const TChartAxis& bottom = *s.Chart->BottomAxis;
+  const TChartAxis& left = *s.Chart->LeftAxis;
+  const std::vector<QRgb>& palette = TIsoSurfaceSeries::Palette();
+  EXPECT_EQ(image.pixel(bottom.CalcPosValue(0.075), left.CalcPosValue(3500)), palette.back());
+  EXPECT_EQ(image.pixel(bottom.CalcPosValue(0.07), left.CalcPosValue(3000)), palette.back());
+  EXPECT_EQ(image.pixel(bottom.CalcPosValue(0.015), left.CalcPosValue(5500)), palette.front());
+  // Left of the last column the grid fills the plotting area to its edge.
+  const TChartRect r = s.Chart->ChartRect();
+  EXPECT_EQ(image.pixel(r.Right - 1, r.Top + 1), palette.front());
+}
+
+TEST(ChartSpectrogram, BandPenOutlinesBandsOnlyWhenVisible) {
+  auto countBlack = [](bool visible) {
+    SpectrumChart s(400, 200);
+    s.Series->IrregularGrid = true;
+    s.Series->BandPen.Visible = visible;
+    for (int i = 0; i < 4; ++i)
+      for (int j = 0; j < 4; ++j) s.Series->AddXYZ(i, i * j, j);
+    s.Chart->Refresh();
+    const QImage image = s.Chart->renderToImage();
+    const TChartRect r = s.Chart->ChartRect();
+    int black = 0;
+    for (int y = r.Top + 1; y < r.Bottom; ++y)
+      for (int x = r.Left + 1; x < r.Right; ++x) black += image.pixel(x, y) == qRgb(0, 0, 0);
+    return black;
+  };
+  EXPECT_EQ(countBlack(false), 0);
+  EXPECT_GT(countBlack(true), 100);
+}
+
+TEST(ChartSpectrogram, DegenerateGridsDrawWithoutFault) {
+  // One column, one row, missing points, a regular grid, and no points.
+  SpectrumChart s(300, 120);
+  s.Series->IrregularGrid = true;
+  s.Series->AddXYZ(1, 5, 100);
+  s.Chart->Refresh();
+  EXPECT_NO_THROW(s.Chart->renderToImage());
+  s.Series->AddXYZ(2, std::nan(""), 200);
+  s.Series->AddXYZ(3, 7, 100);
+  s.Chart->Refresh();
+  EXPECT_NO_THROW(s.Chart->renderToImage());
+  EXPECT_THROW(s.Series->AddXYZ(INFINITY, 1, 1), EChartError);
+  s.Series->IrregularGrid = false;
+  s.Series->NumXValues = 3;
+  s.Series->NumZValues = 2;
+  EXPECT_NO_THROW(s.Chart->renderToImage());
+  s.Series->Clear();
+  s.Series->NumZValues = 0;
+  s.Chart->Refresh();
+  EXPECT_NO_THROW(s.Chart->renderToImage());
+  EXPECT_EQ(s.Chart->BottomAxis->Minimum(), 0);
+}
+
+}  // namespace
