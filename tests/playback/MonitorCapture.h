@@ -1,0 +1,60 @@
+// Records what the test sound server's null sink plays (its monitor), 48 kHz,
+// two channels, 16 bit, and maps captured frames to steady-clock time so the
+// tests can compare reported play positions with the sound actually heard.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+constexpr int kCaptureRate = 48000;
+
+using SteadyTime = std::chrono::steady_clock::time_point;
+
+class MonitorCapture {
+ public:
+  // Starts the recorder and returns once captured data flows (the idle sink
+  // first delivers in large blocks). Throws std::runtime_error on failure.
+  MonitorCapture();
+  ~MonitorCapture();
+  MonitorCapture(const MonitorCapture&) = delete;
+  MonitorCapture& operator=(const MonitorCapture&) = delete;
+
+  // Interleaved left/right frames captured so far.
+  std::vector<std::int16_t> samples() const;
+  std::size_t frames() const;
+  // When captured frame `frame` was played, on the steady clock (estimated
+  // from the earliest arrival of each block, which carries the least delay).
+  SteadyTime frameTime(double frame) const;
+  // The captured frame being played at `t`.
+  double frameAt(SteadyTime t) const;
+  // Waits until frames played up to `t` (plus the capture latency) arrived.
+  void waitUntilCaptured(SteadyTime t) const;
+
+ private:
+  void readLoop();
+
+  pid_t pid_ = -1;
+  int fd_ = -1;
+  std::thread reader_;
+  mutable std::mutex mutex_;
+  std::vector<std::int16_t> samples_;
+  std::optional<SteadyTime> origin_;  // estimated play time of captured frame 0
+};
+
+// Index of the first frame from which `played` (interleaved stereo) occurs in
+// `captured` exactly, found by the peak of the cross-correlation of the left
+// channel near the first non-silent frame; nullopt when absent or not exact.
+std::optional<std::size_t> findExact(const std::vector<std::int16_t>& captured,
+                                     const std::vector<std::int16_t>& played);
+
+// Last captured frame whose left or right sample exceeds `threshold` in size.
+std::optional<std::size_t> lastLoudFrame(const std::vector<std::int16_t>& captured, int threshold);
+
+// Interleaved stereo: a sine of `leftHz` on the left and `rightHz` on the right.
+std::vector<std::int16_t> stereoTones(std::size_t frames, double leftHz, double rightHz, double amplitude = 8000);
