@@ -2,6 +2,7 @@
 #include "Tembrix.h"
 
 #include "AlignLayout.h"
+#include "Application.h"
 #include "BlockMove.h"
 #include "IPPDynamic.h"
 #include "LoadExternal.h"
@@ -40,6 +41,19 @@ struct IppFree {
   }
 };
 using IppDoubles = std::unique_ptr<double[], IppFree>;
+
+// Runs a handler for an event of a control. An error it raises goes to the
+// application's default error handler right here, at the handler's edge, rather
+// than unwinding through the toolkit's event dispatch, which is not built for
+// exceptions (it leaks the event's data and leaves its state half-done).
+template <class F>
+void handle(F&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    TApplication::ShowException(e);
+  }
+}
 
 template <class W>
 W* place(W* widget, int left, int top, int width, int height) {
@@ -238,23 +252,27 @@ void TFrameTembrix::createComponents() {
   connect(ScrollBar1, &QScrollBar::actionTriggered, this, [this](int action) {
     // Every scroll action, thumb drags included; the new position is already there.
     int pos = ScrollBar1->sliderPosition();
-    ScrollBar1Scroll(ScrollBar1, action, pos);
+    handle([&] { ScrollBar1Scroll(ScrollBar1, action, pos); });
   });
-  connect(ComboBoxYChart, &QComboBox::activated, this, [this] { ComboBoxYChartChange(ComboBoxYChart); });
-  connect(ComboBoxYChart->lineEdit(), &QLineEdit::textEdited, this,
-          [this] { ComboBoxYChartChange(ComboBoxYChart); });
-  connect(ButtonFileSave, &QPushButton::clicked, this, [this] { ButtonFileSaveClick(ButtonFileSave); });
-  connect(SpeedButtonSelect, &QToolButton::clicked, this, [this] { SpeedButtonSelectClick(SpeedButtonSelect); });
-  connect(ButtonSelectCut, &QPushButton::clicked, this, [this] { ButtonSelectCutClick(ButtonSelectCut); });
-  connect(ButtonMore, &QPushButton::clicked, this, [this] { ButtonMoreClick(ButtonMore); });
-  connect(ButtonLess, &QPushButton::clicked, this, [this] { ButtonLessClick(ButtonLess); });
-  connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(Button1); });
-  connect(ButtonStop, &QPushButton::clicked, this, [this] { ButtonStopClick(ButtonStop); });
+  // The user picks an item or types into the text field.
+  auto scaleChanged = [this] { handle([this] { ComboBoxYChartChange(ComboBoxYChart); }); };
+  connect(ComboBoxYChart, &QComboBox::activated, this, scaleChanged);
+  connect(ComboBoxYChart->lineEdit(), &QLineEdit::textEdited, this, scaleChanged);
+  auto onClick = [this](QAbstractButton* button, void (TFrameTembrix::*handler)(QObject*)) {
+    connect(button, &QAbstractButton::clicked, this, [this, button, handler] { handle([&] { (this->*handler)(button); }); });
+  };
+  onClick(ButtonFileSave, &TFrameTembrix::ButtonFileSaveClick);
+  onClick(SpeedButtonSelect, &TFrameTembrix::SpeedButtonSelectClick);
+  onClick(ButtonSelectCut, &TFrameTembrix::ButtonSelectCutClick);
+  onClick(ButtonMore, &TFrameTembrix::ButtonMoreClick);
+  onClick(ButtonLess, &TFrameTembrix::ButtonLessClick);
+  onClick(Button1, &TFrameTembrix::Button1Click);
+  onClick(ButtonStop, &TFrameTembrix::ButtonStopClick);
   Chart1->OnMouseWheel = [this](TChart* s, Qt::KeyboardModifiers sh, int d, QPoint p, bool& h) {
-    Chart1MouseWheel(s, sh, d, p, h);
+    handle([&] { Chart1MouseWheel(s, sh, d, p, h); });
   };
   Chart2->OnMouseWheel = [this](TChart* s, Qt::KeyboardModifiers sh, int d, QPoint p, bool& h) {
-    Chart2MouseWheel(s, sh, d, p, h);
+    handle([&] { Chart2MouseWheel(s, sh, d, p, h); });
   };
 }
 
@@ -269,10 +287,14 @@ TStaticText* TFrameTembrix::createMarker(bool line) {
   }
   m->SetColor(kMarkerColor);
   if (line) {
-    m->OnMouseDown = [this](QObject* s, TMouseButton b, TShiftState sh, int x, int y) { ArrMouseDown(s, b, sh, x, y); };
-    m->SetOnMouseMove([this](QObject* s, TShiftState sh, int x, int y) { ArrMouseMove(s, sh, x, y); });
-    m->OnMouseUp = [this](QObject* s, TMouseButton b, TShiftState sh, int x, int y) { ArrMouseUp(s, b, sh, x, y); };
-    m->OnMouseLeave = [this](QObject* s) { ArrMouseLeave(s); };
+    m->OnMouseDown = [this](QObject* s, TMouseButton b, TShiftState sh, int x, int y) {
+      handle([&] { ArrMouseDown(s, b, sh, x, y); });
+    };
+    m->SetOnMouseMove([this](QObject* s, TShiftState sh, int x, int y) { handle([&] { ArrMouseMove(s, sh, x, y); }); });
+    m->OnMouseUp = [this](QObject* s, TMouseButton b, TShiftState sh, int x, int y) {
+      handle([&] { ArrMouseUp(s, b, sh, x, y); });
+    };
+    m->OnMouseLeave = [this](QObject* s) { handle([&] { ArrMouseLeave(s); }); };
     m->setCursor(Qt::SizeHorCursor);
   }
   return m;

@@ -5,9 +5,10 @@
 // Use: construct the frame (this loads the signal-processing library; when it
 // cannot be loaded the frame shows an error and ends the process with exit code 1),
 // set arReportPath and arReverse, call InputWaveFile once, lay the frame out.
-// Every handler runs on the GUI thread. Errors raised in handlers (file errors,
-// "Файл уже существует. Невозможно перезаписать!") propagate to the application's
-// default error handler.
+// Every handler runs on the GUI thread. An error a handler raises (a file error,
+// "Файл уже существует. Невозможно перезаписать!") leaves the handler; when the
+// handler ran for a control's event, the application's default error handler
+// shows it.
 #pragma once
 
 #include "Dialogs.h"

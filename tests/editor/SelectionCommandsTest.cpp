@@ -373,6 +373,9 @@ TEST_F(Commands, SaveNeverReplacesAnExistingFile) {
     EXPECT_EQ(recorder.messages()[0].icon, Dialogs::Icon::Stop);
     EXPECT_EQ(recorder.dialogFilters(), std::vector<QString>{QStringLiteral("wav|*.wav")});
   }
+  recorder.queueFileName(existing);  // called directly, the error reaches the caller
+  EXPECT_THROW(frame->ButtonFileSaveClick(nullptr), EFileExists);
+
   QFile in(existing);
   ASSERT_TRUE(in.open(QIODevice::ReadOnly));
   EXPECT_EQ(in.readAll(), QByteArray("precious bytes"));
