@@ -70,3 +70,8 @@ void TStaticText::leaveEvent(QEvent* event) {
   if (OnMouseLeave) OnMouseLeave(this);
   QLabel::leaveEvent(event);
 }
+
+void TLabel::changeEvent(QEvent* event) {
+  QLabel::changeEvent(event);
+  if (event->type() == QEvent::FontChange) adjustSize();
+}

@@ -45,3 +45,13 @@ class TStaticText : public QLabel {
   void mouseReleaseEvent(QMouseEvent* event) override;
   void leaveEvent(QEvent* event) override;
 };
+
+// A label that keeps itself as large as its text in the current font (the
+// design's labels size themselves; the form's font is set after construction).
+class TLabel : public QLabel {
+ public:
+  TLabel(const QString& text, QWidget* parent) : QLabel(text, parent) { adjustSize(); }
+
+ protected:
+  void changeEvent(QEvent* event) override;
+};

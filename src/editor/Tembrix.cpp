@@ -175,7 +175,8 @@ void TFrameTembrix::createComponents() {
   ScrollBar1->setPageStep(1);
   ScrollBar1->setValue(0);
   ScrollBar1->setEnabled(false);
-  LabelYChart = place(new QLabel(QStringLiteral("Лев. ось"), PanelDirect), 22, 49, 43, 13);
+  LabelYChart = place(new TLabel(QStringLiteral("Лев. ось"), PanelDirect), 22, 49, 43, 13);
+  LabelYChart->adjustSize();
   ComboBoxYChart = place(new QComboBox(PanelDirect), 71, 49, 65, 21);
   ComboBoxYChart->setEditable(true);
   ComboBoxYChart->setInsertPolicy(QComboBox::NoInsert);

@@ -93,7 +93,7 @@ class TFrameTembrix : public QFrame {
   TIsoSurfaceSeries* Series4;
   TStaticText* StaticTextPlayPosition;
   QScrollBar* ScrollBar1;
-  QLabel* LabelYChart;
+  TLabel* LabelYChart;  // sizes itself to its text
   QComboBox* ComboBoxYChart;
   QPushButton* ButtonFileSave;
   QToolButton* SpeedButtonSelect;
