@@ -42,19 +42,6 @@ struct IppFree {
 };
 using IppDoubles = std::unique_ptr<double[], IppFree>;
 
-// Runs a handler for an event of a control. An error it raises goes to the
-// application's default error handler right here, at the handler's edge, rather
-// than unwinding through the toolkit's event dispatch, which is not built for
-// exceptions (it leaks the event's data and leaves its state half-done).
-template <class F>
-void handle(F&& handler) {
-  try {
-    handler();
-  } catch (const std::exception& e) {
-    TApplication::ShowException(e);
-  }
-}
-
 template <class W>
 W* place(W* widget, int left, int top, int width, int height) {
   widget->setGeometry(left, top, width, height);
@@ -249,18 +236,19 @@ void TFrameTembrix::createComponents() {
   SaveDialog1.Filter = QStringLiteral("wav|*.wav");
   SaveDialog1.DefaultExt = QStringLiteral("wav");
 
-  // Events.
+  // Events. Each handler runs guarded: an error it raises is shown by the
+  // application's default error handler without unwinding through the toolkit.
   connect(ScrollBar1, &QScrollBar::actionTriggered, this, [this](int action) {
     // Every scroll action, thumb drags included; the new position is already there.
     int pos = ScrollBar1->sliderPosition();
-    handle([&] { ScrollBar1Scroll(ScrollBar1, action, pos); });
+    TApplication::Guard([&] { ScrollBar1Scroll(ScrollBar1, action, pos); });
   });
   // The user picks an item or types into the text field.
-  auto scaleChanged = [this] { handle([this] { ComboBoxYChartChange(ComboBoxYChart); }); };
+  auto scaleChanged = [this] { TApplication::Guard([this] { ComboBoxYChartChange(ComboBoxYChart); }); };
   connect(ComboBoxYChart, &QComboBox::activated, this, scaleChanged);
   connect(ComboBoxYChart->lineEdit(), &QLineEdit::textEdited, this, scaleChanged);
   auto onClick = [this](QAbstractButton* button, void (TFrameTembrix::*handler)(QObject*)) {
-    connect(button, &QAbstractButton::clicked, this, [this, button, handler] { handle([&] { (this->*handler)(button); }); });
+    connect(button, &QAbstractButton::clicked, this, [this, button, handler] { TApplication::Guard([&] { (this->*handler)(button); }); });
   };
   onClick(ButtonFileSave, &TFrameTembrix::ButtonFileSaveClick);
   onClick(SpeedButtonSelect, &TFrameTembrix::SpeedButtonSelectClick);
@@ -270,10 +258,10 @@ void TFrameTembrix::createComponents() {
   onClick(Button1, &TFrameTembrix::Button1Click);
   onClick(ButtonStop, &TFrameTembrix::ButtonStopClick);
   Chart1->OnMouseWheel = [this](TChart* s, Qt::KeyboardModifiers sh, int d, QPoint p, bool& h) {
-    handle([&] { Chart1MouseWheel(s, sh, d, p, h); });
+    TApplication::Guard([&] { Chart1MouseWheel(s, sh, d, p, h); });
   };
   Chart2->OnMouseWheel = [this](TChart* s, Qt::KeyboardModifiers sh, int d, QPoint p, bool& h) {
-    handle([&] { Chart2MouseWheel(s, sh, d, p, h); });
+    TApplication::Guard([&] { Chart2MouseWheel(s, sh, d, p, h); });
   };
 }
 
@@ -289,13 +277,13 @@ TStaticText* TFrameTembrix::createMarker(bool line) {
   m->SetColor(kMarkerColor);
   if (line) {
     m->OnMouseDown = [this](QObject* s, TMouseButton b, TShiftState sh, int x, int y) {
-      handle([&] { ArrMouseDown(s, b, sh, x, y); });
+      TApplication::Guard([&] { ArrMouseDown(s, b, sh, x, y); });
     };
-    m->SetOnMouseMove([this](QObject* s, TShiftState sh, int x, int y) { handle([&] { ArrMouseMove(s, sh, x, y); }); });
+    m->SetOnMouseMove([this](QObject* s, TShiftState sh, int x, int y) { TApplication::Guard([&] { ArrMouseMove(s, sh, x, y); }); });
     m->OnMouseUp = [this](QObject* s, TMouseButton b, TShiftState sh, int x, int y) {
-      handle([&] { ArrMouseUp(s, b, sh, x, y); });
+      TApplication::Guard([&] { ArrMouseUp(s, b, sh, x, y); });
     };
-    m->OnMouseLeave = [this](QObject* s) { handle([&] { ArrMouseLeave(s); }); };
+    m->OnMouseLeave = [this](QObject* s) { TApplication::Guard([&] { ArrMouseLeave(s); }); };
     m->setCursor(Qt::SizeHorCursor);
   }
   return m;
