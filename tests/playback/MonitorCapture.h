@@ -47,9 +47,10 @@ class MonitorCapture {
   std::optional<SteadyTime> origin_;  // estimated play time of captured frame 0
 };
 
-// Index of the first frame from which `played` (interleaved stereo) occurs in
-// `captured` exactly, found by the peak of the cross-correlation of the left
-// channel near the first non-silent frame; nullopt when absent or not exact.
+// Index of the frame from which `played` (interleaved stereo) occurs in
+// `captured` exactly: first tried at the peak of the left channel's
+// cross-correlation near the first non-silent frame, then anywhere (when
+// other sound came first); nullopt when it is not there sample for sample.
 std::optional<std::size_t> findExact(const std::vector<std::int16_t>& captured,
                                      const std::vector<std::int16_t>& played);
 
