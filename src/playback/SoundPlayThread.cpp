@@ -7,10 +7,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <exception>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace SoundPlayThread {
 
@@ -56,7 +60,11 @@ TSoundPlayThread::TSoundPlayThread()
   latestDone = done_.get_future().share();
 }
 
-TSoundPlayThread::~TSoundPlayThread() = default;
+TSoundPlayThread::~TSoundPlayThread() {
+  // Orders everything the finished thread did before the object goes (the
+  // thread takes this lock last).
+  std::lock_guard lock(handOverMutex_);
+}
 
 void TSoundPlayThread::SetFreeOnTerminate(bool Value) {
   if (Value == freeOnTerminate_) return;
@@ -69,20 +77,36 @@ void TSoundPlayThread::SetFreeOnTerminate(bool Value) {
 
 bool TSoundPlayThread::Superseded() const { return latestRequest.load() != request_; }
 
+// The call is queued to the GUI thread and this thread waits on its own lock
+// until it has run. The queued call carries no data: the work passes under
+// the lock, so race checkers see the whole hand-over (they cannot see into
+// the toolkit's own event queue).
 template <class F>
 void TSoundPlayThread::Synchronize(F f) {
+  std::unique_lock lock(handOverMutex_);
+  handOverWork_ = std::move(f);
+  handOverError_ = nullptr;
+  QMetaObject::invokeMethod(this, "RunHandOver", Qt::QueuedConnection);
+  handOverDone_.wait(lock, [this] { return !handOverWork_; });
+  if (handOverError_) std::rethrow_exception(std::exchange(handOverError_, nullptr));
+}
+
+void TSoundPlayThread::RunHandOver() {
+  std::function<void()> work;
+  {
+    std::lock_guard lock(handOverMutex_);
+    work = handOverWork_;
+  }
   std::exception_ptr error;
-  QMetaObject::invokeMethod(
-      this,
-      [&] {
-        try {
-          f();
-        } catch (...) {
-          error = std::current_exception();
-        }
-      },
-      Qt::BlockingQueuedConnection);
-  if (error) std::rethrow_exception(error);
+  try {
+    if (work) work();
+  } catch (...) {
+    error = std::current_exception();
+  }
+  std::lock_guard lock(handOverMutex_);
+  handOverError_ = error;
+  handOverWork_ = nullptr;
+  handOverDone_.notify_one();
 }
 
 void TSoundPlayThread::Sleep(int Milliseconds) const {
@@ -197,5 +221,6 @@ void TSoundPlayThread::PlaySound1() {
   // 9. Errors are reported after the clean-up, in a box without owner.
   if (!errorText.isEmpty())
     Dialogs::ShowMessage(nullptr, errorText, QStringLiteral("Sound Playback Error"), Dialogs::Icon::Error);
+  std::lock_guard lock(handOverMutex_);
   done_.set_value();
 }

@@ -23,7 +23,11 @@
 #include <QWidget>
 
 #include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <functional>
 #include <future>
+#include <mutex>
 #include <cstdint>
 #include <vector>
 
@@ -80,6 +84,10 @@ class TSoundPlayThread : public QThread {
  protected:
   void run() override { Execute(); }
 
+ private slots:
+  // The GUI thread's half of Synchronize.
+  void RunHandOver();
+
  private:
   void Execute() { PlaySound1(); }
   void PlaySound1();
@@ -106,6 +114,10 @@ class TSoundPlayThread : public QThread {
   std::promise<void> done_;
 
   WaveOut::MMTIME position_{};  // written before each hand-over, read inside it
+  std::mutex handOverMutex_;
+  std::condition_variable handOverDone_;
+  std::function<void()> handOverWork_;  // set while a hand-over is pending
+  std::exception_ptr handOverError_;
   std::atomic<bool> abandoned_{false};
   bool freeOnTerminate_ = false;
 };

@@ -14,6 +14,14 @@
 
 constexpr int kCaptureRate = 48000;
 
+// Timing limits of the tests are multiplied by this: sanitizer builds run
+// several times slower, and they check memory and threads, not timing.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr double kSlowdown = 4.0;
+#else
+constexpr double kSlowdown = 1.0;
+#endif
+
 using SteadyTime = std::chrono::steady_clock::time_point;
 
 class MonitorCapture {

@@ -162,7 +162,7 @@ TEST_F(PlaybackThread, PlaysItsOwnCopySampleForSampleWhileTheLineFollowsTheSound
   // The first update comes after 500 ms of sound.
   EXPECT_GE(capture.frameAt(moves.front().t) - double(*offset), 0.45 * kCaptureRate);
   ASSERT_FALSE(errors.empty());
-  for (double e : errors) EXPECT_LE(std::abs(e), 30.0) << "the line is " << e << " ms off the sound";
+  for (double e : errors) EXPECT_LE(std::abs(e), 30.0 * kSlowdown) << "the line is " << e << " ms off the sound";
 }
 
 TEST_F(PlaybackThread, StopEndsTheSoundPromptlyAndRestoresTheControls) {
@@ -181,7 +181,7 @@ TEST_F(PlaybackThread, StopEndsTheSoundPromptlyAndRestoresTheControls) {
   capture.waitUntilCaptured(Clock::now());
   const auto lastLoud = lastLoudFrame(capture.samples(), 100);
   ASSERT_TRUE(lastLoud);
-  EXPECT_LE(ms(capture.frameTime(double(*lastLoud)) - stop), 150.0) << "the sound went on after Stop";
+  EXPECT_LE(ms(capture.frameTime(double(*lastLoud)) - stop), 150.0 * kSlowdown) << "the sound went on after Stop";
 }
 
 TEST_F(PlaybackThread, AnEmptySpanPlaysNothingAndGivesPlayBackAfterHalfASecond) {
@@ -232,7 +232,7 @@ TEST_F(PlaybackThread, ClosingTheWindowMidPlayStopsTheSoundAndLeavesTheControlsA
   capture.waitUntilCaptured(Clock::now());
   const auto lastLoud = lastLoudFrame(capture.samples(), 100);
   ASSERT_TRUE(lastLoud);
-  EXPECT_LE(ms(capture.frameTime(double(*lastLoud)) - closed), 100.0) << "the sound went on after closing";
+  EXPECT_LE(ms(capture.frameTime(double(*lastLoud)) - closed), 100.0 * kSlowdown) << "the sound went on after closing";
 }
 
 TEST_F(PlaybackThread, ASecondRequestStopsTheFirstAndPlaysItself) {
