@@ -186,17 +186,20 @@ void BM_LineVsHeardSound(benchmark::State& state) {
   std::vector<double> errors;
   for (auto _ : state) {
     LineWatcher watcher(controls.line);
+    const std::size_t before = capture.frames();
     const auto start = Clock::now();
     QPointer<TSoundPlayThread> t = startPlayback(controls, sound);
     waitEvents([&] { return !t; });
     capture.waitUntilCaptured(Clock::now());
-    const auto offset = findExact(capture.samples(), sound);
+    const auto captured = capture.samples();
+    const auto offset =
+        findExact(std::vector<std::int16_t>(captured.begin() + 2 * std::ptrdiff_t(before), captured.end()), sound);
     if (!offset) {
       state.SkipWithError("the captured sound differs from the request");
       return;
     }
     for (const auto& [at, sample] : watcher.moves) {
-      const double heard = capture.frameAt(at) - double(*offset);
+      const double heard = capture.frameAt(at) - double(before + *offset);
       errors.push_back(std::abs(double(sample) - heard) * 1000.0 / kCaptureRate);
     }
     state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
