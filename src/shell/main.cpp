@@ -1,6 +1,8 @@
 // The program entry. It reads no command-line arguments: files are opened
 // only through the menu.
 #include "Application.h"
+#include "BlockMove.h"
+#include "CpuIdent.h"
 #include "Main.h"
 #include "WelcomePage.h"
 
@@ -40,6 +42,12 @@ void closeMainWindowOnTermination(QObject* parent) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The modules' initialisation. The library binding's lock exists before any
+  // code runs (a constant-initialised mutex); then the processor is identified
+  // and its block move installed, before any other thread exists.
+  CpuIdent::GetCPUInfo();
+  BlockMove::Initialize();
+
   PrepareWebEngine();
   TApplication app(argc, argv);
   closeMainWindowOnTermination(&app);

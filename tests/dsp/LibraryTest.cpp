@@ -106,6 +106,33 @@ TEST_F(Allocator, BlocksOfEveryAllocatorAre64ByteAlignedAndReleasedByOneFree) {
   }
 }
 
+TEST_F(Allocator, ThreadsFreeingAndReusingBlocksNeverShareOne) {
+  std::vector<std::thread> threads;
+  std::vector<int> corrupted(4, 0);
+  for (int w = 0; w < 4; ++w) {
+    threads.emplace_back([w, &corrupted] {
+      std::vector<std::pair<std::uint8_t*, int>> held;
+      unsigned state = static_cast<unsigned>(w) + 1;
+      for (int i = 0; i < 3000; ++i) {
+        state = state * 1664525u + 1013904223u;
+        const int len = 100 + static_cast<int>(state >> 16) % 40000;
+        std::uint8_t* b = IIPP_MallocByte(len);
+        std::memset(b, w + 1, static_cast<std::size_t>(len));
+        held.emplace_back(b, len);
+        if (held.size() > 3 || (state & 1)) {
+          const auto [old, oldLen] = held.front();
+          for (int j = 0; j < oldLen; ++j) corrupted[static_cast<std::size_t>(w)] += old[j] != w + 1;
+          IIPP_Free(old);
+          held.erase(held.begin());
+        }
+      }
+      for (const auto& [b, len] : held) IIPP_Free(b);
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(corrupted, std::vector<int>(4, 0));
+}
+
 TEST_F(Allocator, EmptyRequestsGiveNullAndFreeIgnoresNull) {
   EXPECT_EQ(IIPP_MallocDouble(0), nullptr);
   EXPECT_EQ(IIPP_MallocByte(-5), nullptr);
