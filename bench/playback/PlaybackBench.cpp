@@ -119,7 +119,7 @@ void BM_PlayToFirstHeardSample(benchmark::State& state) {
       return;
     }
     latencies.push_back(ms(capture.frameTime(double(*first)) - click));
-    state.SetIterationTime(latencies.back() / 1000.0);
+    state.SetIterationTime(std::max(0.0, latencies.back()) / 1000.0);
     capture.waitUntilCaptured(Clock::now());
   }
   report(state, latencies, "ms");
@@ -155,7 +155,7 @@ void BM_WaveOutWriteToFirstHeardSample(benchmark::State& state) {
       break;
     }
     latencies.push_back(ms(capture.frameTime(double(*first)) - write));
-    state.SetIterationTime(latencies.back() / 1000.0);
+    state.SetIterationTime(std::max(0.0, latencies.back()) / 1000.0);
     capture.waitUntilCaptured(Clock::now());
   }
   waveOutClose(h);

@@ -300,10 +300,11 @@ PaError openDefaultStream(WaveOutDevice& dev, const WAVEFORMATEX& f) {
   out.device = device;
   out.channelCount = f.nChannels;
   out.sampleFormat = f.wBitsPerSample == 8 ? paUInt8 : paInt16;
-  // The low default (under 10 ms, 2 ms callbacks) breaks up when the machine
-  // is busy; the high one (about 35 ms) plays cleanly, and positions and
-  // pause compensate for it.
-  out.suggestedLatency = Pa_GetDeviceInfo(device)->defaultHighOutputLatency;
+  // A deep buffer, so that a busy machine does not break the sound up (the
+  // low default, under 10 ms, does). It costs nothing the user notices: the
+  // stream starts on the first write with its buffer filled from the data,
+  // positions are compensated for it, and a stop drops what it holds.
+  out.suggestedLatency = std::max(Pa_GetDeviceInfo(device)->defaultHighOutputLatency, 0.15);
   const PaError err = Pa_OpenStream(&dev.stream, nullptr, &out, f.nSamplesPerSec, paFramesPerBufferUnspecified,
                                     paPrimeOutputBuffersUsingStreamCallback, streamCallback, &dev);
   if (err != paNoError) return err;
