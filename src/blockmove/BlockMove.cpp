@@ -312,6 +312,15 @@ void AlignedForwardMove_SSE(const Byte* s, Byte* d, size_t n) {
   }
   const __m128i tail = loadu(s + n - 16);
   size_t e = n - (reinterpret_cast<std::uintptr_t>(d + n) & 15);  // end aligned down to 16
+  // Two 32-byte steps per pass keep more loads in flight while walking down.
+  for (; e >= 64; e -= 64) {
+    const __m128i a = loadu(s + e - 32), b = loadu(s + e - 16);
+    storea(d + e - 16, b);
+    storea(d + e - 32, a);
+    const __m128i c = loadu(s + e - 64), f = loadu(s + e - 48);
+    storea(d + e - 48, f);
+    storea(d + e - 64, c);
+  }
   for (; e >= 32; e -= 32) {
     const __m128i a = loadu(s + e - 32), b = loadu(s + e - 16);
     storea(d + e - 16, b);
