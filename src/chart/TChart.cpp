@@ -51,6 +51,8 @@ TChart::TChart(QWidget* Parent)
   // nothing flickers while markers move over the chart.
   setAttribute(Qt::WA_OpaquePaintEvent);
   setFocusPolicy(Qt::NoFocus);
+  titleHeight_ = QFontMetrics(titleFont_).height();
+  labelHeight_ = QFontMetrics(labelFont_).height();
 }
 
 TChart::~TChart() = default;
@@ -90,12 +92,34 @@ void TChart::invalidate() {
   update();
 }
 
+TChart::TLayoutKey TChart::layoutKey() const {
+  TLayoutKey key;
+  key.Width = width();
+  key.Height = height();
+  key.LeftLabels = LeftAxis->LabelsSize();
+  key.BottomLabels = BottomAxis->LabelsSize();
+  key.HasTitle = !title_.isEmpty();
+  if (key.LeftLabels == 0) {
+    key.LeftMin = LeftAxis->Minimum();
+    key.LeftMax = LeftAxis->Maximum();
+  }
+  return key;
+}
+
 TChartRect TChart::ChartRect() const {
-  const int labelHeight = QFontMetrics(labelFont_).height();
+  const TLayoutKey key = layoutKey();
+  if (!(key == layoutKey_)) {
+    layout_ = computeChartRect();
+    layoutKey_ = key;
+  }
+  return layout_;
+}
+
+TChartRect TChart::computeChartRect() const {
   TChartRect r;
-  r.Top = kMargin + labelHeight / 2;
-  if (!title_.isEmpty()) r.Top += QFontMetrics(titleFont_).height() + kTitleGap;
-  const int bottomLabels = BottomAxis->LabelsSize() > 0 ? BottomAxis->LabelsSize() : labelHeight;
+  r.Top = kMargin + labelHeight_ / 2;
+  if (!title_.isEmpty()) r.Top += titleHeight_ + kTitleGap;
+  const int bottomLabels = BottomAxis->LabelsSize() > 0 ? BottomAxis->LabelsSize() : labelHeight_;
   r.Bottom = std::max(r.Top, height() - 1 - kMargin - bottomLabels - kLabelGap);
 
   int leftLabels = LeftAxis->LabelsSize();

@@ -134,4 +134,19 @@ class TChart : public QWidget {
   // (markers moving over the chart only expose parts of it).
   QPixmap cache_;
   bool cacheValid_ = false;
+  // ChartRect depends on the size, the title, the reserved label sizes and,
+  // with labels sized to their text, on the left axis' range. It is asked for
+  // at every mapping, so the last answer is kept with what it depended on.
+  struct TLayoutKey {
+    int Width = -1, Height = -1, LeftLabels = -1, BottomLabels = -1;
+    bool HasTitle = false;
+    double LeftMin = 0, LeftMax = 0;
+    bool operator==(const TLayoutKey&) const = default;
+  };
+  TLayoutKey layoutKey() const;
+  TChartRect computeChartRect() const;
+  mutable TLayoutKey layoutKey_;
+  mutable TChartRect layout_;
+  int titleHeight_ = 0;
+  int labelHeight_ = 0;
 };

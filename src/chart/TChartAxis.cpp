@@ -180,7 +180,7 @@ QString TChartAxis::LabelText(double Value, double Step) const {
   // Large values on a vertical axis are shown in thousands, so that they fit
   // the few pixels reserved for the labels beside it.
   const double largest = std::max(std::abs(minimum_), std::abs(maximum_));
-  if (!Horizontal() && largest >= 10000 && Step >= 1000) {
+  if (!Horizontal() && largest >= 10000 && Step >= 1000 && Value != 0) {
     Value /= 1000;
     Step /= 1000;
     suffix = QStringLiteral("k");

@@ -2,13 +2,13 @@
 
 #include "TChart.h"
 
+#include <QImage>
 #include <QPainter>
-#include <QPen>
-#include <QPointF>
 
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <limits>
 #include <vector>
 
 TFastLineSeries::TFastLineSeries(TChart& ParentChart) : TChartSeries(ParentChart, QColor(0x44, 0x66, 0xA3)) {}
@@ -23,28 +23,92 @@ void TFastLineSeries::AddXY(double X, double Y) {
   YValues.insert(at, Y);
 }
 
-void TFastLineSeries::Draw(QPainter& Painter, double /*DevicePixelRatio*/) const {
+// The polyline is rasterised column by column: for every device pixel column
+// the rows its segments pass through form one vertical span, filled in one go.
+// A waveform has several points per column whose segments run the whole
+// height; stroking them one by one would touch each pixel many times over.
+void TFastLineSeries::Draw(QPainter& Painter, double DevicePixelRatio) const {
   const int n = Count();
   if (n == 0) return;
-  const TChartAxis::TMap mx = ParentChart().BottomAxis->Map();
-  const TChartAxis::TMap my = ParentChart().LeftAxis->Map();
+  const TChart& chart = ParentChart();
+  const TChartRect r = chart.ChartRect();
+  const TChartAxis::TMap mx = chart.BottomAxis->Map();
+  const TChartAxis::TMap my = chart.LeftAxis->Map();
+  const double dpr = DevicePixelRatio > 0 ? DevicePixelRatio : 1.0;
+  // The line is one pixel wide: dpr device pixels on a high-density screen.
+  const int thickness = std::max(1, static_cast<int>(std::lround(dpr)));
+
+  // Device columns of the plotting area, edges included. A value maps to the
+  // pixel CalcPosValue names: its device position is taken at the pixel centre.
+  const int firstColumn = static_cast<int>(std::floor(r.Left * dpr));
+  const int lastColumn = static_cast<int>(std::floor((r.Right + 1) * dpr)) - 1;
+  const int columns = lastColumn - firstColumn + 1;
+  if (columns <= 0) return;
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  std::vector<double> low(static_cast<std::size_t>(columns), inf), high(static_cast<std::size_t>(columns), -inf);
+
+  // Far outside a fixed range the positions are pulled in: the visible part
+  // of a line keeps its slope to well below a pixel.
+  constexpr double limit = 1e7;
+  auto devX = [&](double x) { return std::clamp((mx.Pos(x) + 0.5) * dpr, -limit, limit); };
+  auto devY = [&](double y) { return std::clamp((my.Pos(y) + 0.5) * dpr, -limit, limit); };
+  auto cover = [&](int column, double y0, double y1) {
+    if (column < firstColumn || column > lastColumn) return;
+    const std::size_t c = static_cast<std::size_t>(column - firstColumn);
+    low[c] = std::min({low[c], y0, y1});
+    high[c] = std::max({high[c], y0, y1});
+  };
+
   const std::vector<double>& xs = XValues.Values();
   const std::vector<double>& ys = YValues.Values();
+  double x0 = devX(xs[0]), y0 = devY(ys[0]);
+  cover(static_cast<int>(std::floor(x0)), y0, y0);
+  for (int i = 1; i < n; ++i) {
+    const double x1 = devX(xs[static_cast<std::size_t>(i)]), y1 = devY(ys[static_cast<std::size_t>(i)]);
+    const int c0 = static_cast<int>(std::floor(x0)), c1 = static_cast<int>(std::floor(x1));
+    if (c0 == c1) {
+      cover(c0, y0, y1);
+    } else {
+      // Only the columns inside the plotting area are visited.
+      const double slope = (y1 - y0) / (x1 - x0);
+      for (int c = std::max(c0, firstColumn - 1); c <= std::min(c1, lastColumn); ++c) {
+        const double xa = std::max(x0, static_cast<double>(c));
+        const double xb = std::min(x1, static_cast<double>(c + 1));
+        cover(c, y0 + (xa - x0) * slope, y0 + (xb - x0) * slope);
+      }
+    }
+    x0 = x1;
+    y0 = y1;
+  }
 
-  // A line through pixel centres (+0.5) lights the very pixel CalcPosValue
-  // names, on high-density screens too.
-  // Points far outside a fixed axis range are pulled in to where the
-  // rasteriser still works exactly; the visible part of a line keeps its slope
-  // to well below a pixel.
-  constexpr double limit = 1e7;
-  std::vector<QPointF> points(static_cast<std::size_t>(n));
-  for (std::size_t i = 0; i < points.size(); ++i)
-    points[i] = QPointF(std::clamp(mx.Pos(xs[i]), -limit, limit) + 0.5, std::clamp(my.Pos(ys[i]), -limit, limit) + 0.5);
-
-  Painter.setRenderHint(QPainter::Antialiasing, false);
-  Painter.setPen(QPen(SeriesColor, 1));
-  if (n == 1)
-    Painter.drawPoint(points[0]);
-  else
-    Painter.drawPolyline(points.data(), n);
+  // The spans go into an image of the plotting area, written row by row and
+  // then laid over the chart in one blend. A column of a thick line (high
+  // density screens) also covers the columns to its right and the rows below.
+  const int topRow = static_cast<int>(std::floor(r.Top * dpr));
+  const int rows = static_cast<int>(std::floor((r.Bottom + 1) * dpr)) - topRow + thickness;
+  const int width = columns + thickness - 1;
+  std::vector<int> first(static_cast<std::size_t>(width), rows), last(static_cast<std::size_t>(width), -1);
+  for (int i = 0; i < columns; ++i) {
+    const double lo = low[static_cast<std::size_t>(i)], hi = high[static_cast<std::size_t>(i)];
+    if (!(lo <= hi)) continue;
+    const int a = static_cast<int>(std::clamp(std::floor(lo) - topRow, -1.0, double(rows)));
+    const int b = static_cast<int>(std::clamp(std::floor(hi) - topRow + thickness - 1, -1.0, double(rows)));
+    for (int t = 0; t < thickness; ++t) {
+      const std::size_t j = static_cast<std::size_t>(i + t);
+      first[j] = std::min(first[j], a);
+      last[j] = std::max(last[j], b);
+    }
+  }
+  QImage image(width, rows, QImage::Format_ARGB32_Premultiplied);
+  if (image.isNull()) return;
+  const QRgb colour = SeriesColor.rgba();
+  uchar* bits = image.bits();
+  const qsizetype stride = image.bytesPerLine();
+  for (int y = 0; y < rows; ++y) {
+    auto* line = reinterpret_cast<QRgb*>(bits + y * stride);
+    for (int j = 0; j < width; ++j)
+      line[j] = (y >= first[static_cast<std::size_t>(j)] && y <= last[static_cast<std::size_t>(j)]) ? colour : 0;
+  }
+  image.setDevicePixelRatio(dpr);
+  Painter.drawImage(QPointF(firstColumn / dpr, topRow / dpr), image);
 }

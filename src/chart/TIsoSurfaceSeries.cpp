@@ -24,7 +24,7 @@ std::vector<QRgb> makePalePalette() {
   std::vector<QRgb> palette;
   for (int s = 0; s < TIsoSurfaceSeries::PaletteSteps; ++s) {
     const float t = static_cast<float>(s) / (TIsoSurfaceSeries::PaletteSteps - 1);
-    palette.push_back(QColor::fromHsvF((2.0f / 3.0f) * (1 - t), 0.30f + 0.40f * t, 1.0f - 0.10f * t).rgb());
+    palette.push_back(QColor::fromHsvF((2.0f / 3.0f) * (1 - t), 0.16f + 0.50f * t, 1.0f - 0.10f * t).rgb());
   }
   return palette;
 }
@@ -178,51 +178,63 @@ void TIsoSurfaceSeries::Draw(QPainter& Painter, double DevicePixelRatio) const {
   auto tolerance = [dpr](double scale) {
     return scale == 0 ? std::numeric_limits<double>::infinity() : 0.5 / (std::abs(scale) * dpr);
   };
-  std::vector<TCell> columns(static_cast<std::size_t>(w));
-  for (int c = 0; c < w; ++c) columns[static_cast<std::size_t>(c)] = locate(g.Xs, mx.ValueAt(r.Left + c / dpr), tolerance(mx.Scale));
+  const std::size_t nx = g.Xs.size();
+  // Per image column: the grid columns on either side and the weight of the
+  // right one. Columns outside the grid point at an extra, empty slot.
+  std::vector<std::size_t> left(static_cast<std::size_t>(w)), right(left.size());
+  std::vector<double> weight(left.size());
+  for (std::size_t c = 0; c < left.size(); ++c) {
+    const TCell cell = locate(g.Xs, mx.ValueAt(r.Left + static_cast<double>(c) / dpr), tolerance(mx.Scale));
+    left[c] = cell.Inside ? static_cast<std::size_t>(cell.I0) : nx;
+    right[c] = cell.Inside ? static_cast<std::size_t>(cell.I1) : nx;
+    weight[c] = cell.T;
+  }
 
-  const std::vector<QRgb>& palette = Palette();
+  // Colours by band, and one more for "no value".
+  constexpr int empty = PaletteSteps;
+  std::vector<QRgb> colours = Palette();
+  colours.push_back(0);
   const double low = YValues.MinValue();
   const double high = YValues.MaxValue();
   const double bandScale = high > low ? PaletteSteps / (high - low) : 0;
-  const std::size_t nx = g.Xs.size();
+  constexpr double lastBand = PaletteSteps - 1;
 
   const bool outlines = BandPen.Visible;
   const QRgb outline = BandPen.Color.rgba();
-  std::vector<int> bands(outlines ? static_cast<std::size_t>(w) : 0, -1);
-  std::vector<int> previousBands(bands.size(), -1);
-  std::vector<double> rowValues(nx);
+  std::vector<int> bands(static_cast<std::size_t>(w), empty), previousBands(bands.size(), empty);
+  // One row of the surface, in band units (value − low) × bands per unit.
+  std::vector<double> rowValues(nx + 1, kNaN);
+  uchar* bits = image.bits();
+  const qsizetype stride = image.bytesPerLine();
 
   for (int y = 0; y < h; ++y) {
-    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    auto* line = reinterpret_cast<QRgb*>(bits + y * stride);
     const TCell row = locate(g.Zs, mz.ValueAt(r.Top + y / dpr), tolerance(mz.Scale));
     std::swap(bands, previousBands);
     if (!row.Inside) {
       std::fill(line, line + w, QRgb{0});
-      std::fill(bands.begin(), bands.end(), -1);
+      std::fill(bands.begin(), bands.end(), empty);
       continue;
     }
     const double* v0 = &g.Values[static_cast<std::size_t>(row.I0) * nx];
     const double* v1 = &g.Values[static_cast<std::size_t>(row.I1) * nx];
-    for (std::size_t i = 0; i < nx; ++i) rowValues[i] = lerp(v0[i], v1[i], row.T);
+    for (std::size_t i = 0; i < nx; ++i) rowValues[i] = (lerp(v0[i], v1[i], row.T) - low) * bandScale;
 
-    for (int c = 0; c < w; ++c) {
-      const TCell& col = columns[static_cast<std::size_t>(c)];
-      int band = -1;
-      if (col.Inside) {
-        const double v = lerp(rowValues[static_cast<std::size_t>(col.I0)], rowValues[static_cast<std::size_t>(col.I1)], col.T);
-        if (!std::isnan(v)) band = static_cast<int>(std::clamp((v - low) * bandScale, 0.0, PaletteSteps - 1.0));
-      }
-      line[c] = band < 0 ? QRgb{0} : palette[static_cast<std::size_t>(band)];
-      if (outlines) bands[static_cast<std::size_t>(c)] = band;
+    for (std::size_t c = 0; c < bands.size(); ++c) {
+      // A value beside an empty grid point is empty too (NaN spreads).
+      const double a = rowValues[left[c]];
+      const double v = a + (rowValues[right[c]] - a) * weight[c];
+      const int band = v >= 0 ? (v < lastBand ? static_cast<int>(v) : PaletteSteps - 1) : (v < 0 ? 0 : empty);
+      bands[c] = band;
+      line[c] = colours[static_cast<std::size_t>(band)];
     }
     if (outlines) {
-      for (int c = 0; c < w; ++c) {
-        const int band = bands[static_cast<std::size_t>(c)];
-        if (band < 0) continue;
-        const int left = c > 0 ? bands[static_cast<std::size_t>(c - 1)] : -1;
-        const int above = previousBands[static_cast<std::size_t>(c)];
-        if ((left >= 0 && left != band) || (above >= 0 && above != band)) line[c] = outline;
+      for (std::size_t c = 0; c < bands.size(); ++c) {
+        const int band = bands[c];
+        if (band == empty) continue;
+        const int before = c > 0 ? bands[c - 1] : empty;
+        const int above = previousBands[c];
+        if ((before != empty && before != band) || (above != empty && above != band)) line[c] = outline;
       }
     }
   }

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QImage>
+#include <QWheelEvent>
 
 #include <cmath>
 #include <memory>
@@ -202,7 +204,8 @@ TEST(ChartTicks, StepsAreOneTwoFiveAndLabelsReadable) {
   EXPECT_EQ(w.Chart->BottomAxis->LabelText(2.5, 0.5), QStringLiteral("2,5"));
   EXPECT_EQ(w.Chart->BottomAxis->LabelText(-1e-17, 0.5), QStringLiteral("0,0"));
   EXPECT_EQ(w.Chart->LeftAxis->LabelText(-30000, 10000), QStringLiteral("-30k"));
-  EXPECT_EQ(w.Chart->LeftAxis->LabelText(0, 10000), QStringLiteral("0k"));
+  EXPECT_EQ(w.Chart->LeftAxis->LabelText(0, 10000), QStringLiteral("0"));
+  EXPECT_EQ(w.Chart->LeftAxis->LabelText(25000, 5000), QStringLiteral("25k"));
 }
 
 TEST(ChartSeries, PointsStayInAscendingXOrder) {
@@ -367,6 +370,73 @@ TEST(ChartSpectrogram, DegenerateGridsDrawWithoutFault) {
   s.Chart->Refresh();
   EXPECT_NO_THROW(s.Chart->renderToImage());
   EXPECT_EQ(s.Chart->BottomAxis->Minimum(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ChartWidget, ShowsNewPointsOnlyAfterRefresh) {
+  WaveChart w(500, 120);
+  w.Series->AddXY(0, 0);
+  w.Series->AddXY(10, 0);
+  w.Chart->LeftAxis->SetAutomatic(false);
+  w.Chart->LeftAxis->SetMinMax(-10, 10);
+  w.Chart->show();
+  w.Chart->Refresh();
+  const TChartRect r = w.Chart->ChartRect();
+  const int y0 = w.Chart->LeftAxis->CalcPosValue(0);
+  const int y5 = w.Chart->LeftAxis->CalcPosValue(5);
+  const int x = w.Chart->BottomAxis->CalcPosValue(5);
+  EXPECT_EQ(w.Chart->grab().toImage().pixel(x, y0), kLineColour);
+
+  // New points without Refresh: the widget keeps the picture it had.
+  w.Series->Clear();
+  w.Series->AddXY(0, 5);
+  w.Series->AddXY(10, 5);
+  w.Chart->update();
+  EXPECT_EQ(w.Chart->grab().toImage().pixel(x, y0), kLineColour);
+  w.Chart->Refresh();
+  const QImage after = w.Chart->grab().toImage();
+  EXPECT_EQ(after.pixel(x, y5), kLineColour);
+  EXPECT_NE(after.pixel(x, y0), kLineColour);
+  EXPECT_EQ(r.Left, w.Chart->ChartRect().Left);
+}
+
+TEST(ChartWidget, WheelIsReportedAndChangesNothing) {
+  WaveChart w(500, 120);
+  addSine(*w.Series, 0, 1, 100);
+  w.Chart->Refresh();
+  int calls = 0, delta = 0;
+  TChart* sender = nullptr;
+  w.Chart->OnMouseWheel = [&](TChart* Sender, Qt::KeyboardModifiers, int WheelDelta, QPoint, bool&) {
+    ++calls;
+    delta = WheelDelta;
+    sender = Sender;
+  };
+  QWheelEvent wheel(QPointF(100, 50), QPointF(100, 50), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(w.Chart.get(), &wheel);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(delta, 120);
+  EXPECT_EQ(sender, w.Chart.get());
+  EXPECT_EQ(w.Chart->BottomAxis->Minimum(), 0);
+  EXPECT_EQ(w.Chart->BottomAxis->Maximum(), 1);
+}
+
+TEST(ChartWidget, GeometryIsTheWidgetsOwn) {
+  QWidget panel;
+  panel.resize(600, 400);
+  auto* chart = new TChart(&panel);
+  chart->setGeometry(7, 30, 437, 108);
+  EXPECT_EQ(chart->Left(), 7);
+  EXPECT_EQ(chart->Height(), 108);
+  auto* series = chart->AddSeries<TIsoSurfaceSeries>();
+  EXPECT_EQ(&series->ParentChart(), chart);
+  EXPECT_EQ(chart->SeriesCount(), 1);
+  EXPECT_EQ(chart->Series(0), series);
+  EXPECT_GT(chart->ChartRect().Top, 0);
+  EXPECT_LT(chart->ChartRect().Bottom, chart->Height());
 }
 
 }  // namespace

@@ -1,0 +1,63 @@
+#!/usr/bin/env python3
+"""Writes the seed corpus for wav_reader: small crafted files, one per shape the
+reader must handle (run from anywhere; the files land in ./corpus beside this script)."""
+import os
+import struct
+
+here = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
+
+
+def chunk(cid, body, size=None):
+    return cid + struct.pack("<I", len(body) if size is None else size) + body
+
+
+def fmt(channels, rate, bits, tag=1, extra=b""):
+    align = channels * (bits // 8)
+    return chunk(b"fmt ", struct.pack("<HHIIHH", tag, channels, rate, rate * align, align, bits) + extra)
+
+
+def riff(*chunks, size=None):
+    body = b"WAVE" + b"".join(chunks)
+    return b"RIFF" + struct.pack("<I", len(body) if size is None else size) + body
+
+
+def pcm16(*samples):
+    return struct.pack("<%dh" % len(samples), *samples)
+
+
+def vctr(minute, hour, day, month, year):
+    return chunk(b"vctr", bytes([1, 2, 3, minute, hour, day, month, year]))
+
+
+ramp = pcm16(*range(-2000, 2000, 250))
+seeds = {
+    "stereo16": riff(fmt(2, 44100, 16), chunk(b"data", ramp)),
+    "mono16": riff(fmt(1, 8000, 16), chunk(b"data", ramp)),
+    "stereo8": riff(fmt(2, 22050, 8), chunk(b"data", bytes(range(0, 256, 9)))),
+    "mono24": riff(fmt(1, 22050, 24), chunk(b"data", bytes(range(30)))),
+    "stereo32": riff(fmt(2, 48000, 32), chunk(b"data", bytes(range(32)))),
+    "quad16": riff(fmt(4, 8000, 16), chunk(b"data", ramp)),
+    "float": riff(fmt(2, 44100, 32, tag=3), chunk(b"data", bytes(16))),
+    "list_first": riff(chunk(b"LIST", b"INFOICMT" + struct.pack("<I", 4) + b"note"), fmt(2, 8000, 16), chunk(b"data", ramp)),
+    "odd_chunk": riff(chunk(b"odd!", b"abc"), fmt(1, 8000, 16), chunk(b"data", ramp)),
+    "fmt_extra": riff(fmt(1, 8000, 16, extra=b"\x00\x00"), chunk(b"data", ramp)),
+    "after_data": riff(fmt(2, 8000, 16), chunk(b"data", ramp), chunk(b"junk", b"xyzw")),
+    "two_fmt": riff(fmt(2, 8000, 16), fmt(1, 11025, 8), chunk(b"data", ramp)),
+    "vctr": riff(fmt(2, 8000, 16), vctr(30, 14, 5, 6, 24), chunk(b"data", ramp)),
+    "vctr_bad": riff(fmt(2, 8000, 16), vctr(30, 14, 5, 13, 24), chunk(b"data", ramp)),
+    "data_cut": riff(fmt(2, 8000, 16), chunk(b"data", ramp + b"\x01", size=0xFFFFFFFF)),
+    "header_cut": riff(fmt(2, 8000, 16), chunk(b"data", ramp)) + b"LIS",
+    "size_past_end": riff(fmt(2, 8000, 16), chunk(b"big!", b"", size=1000), chunk(b"data", ramp)),
+    "no_fmt": riff(chunk(b"data", ramp)),
+    "zero_channels": riff(fmt(0, 8000, 16), chunk(b"data", ramp)),
+    "zero_rate": riff(fmt(2, 0, 16), chunk(b"data", ramp)),
+    "narrow_bits": riff(fmt(1, 8000, 4), chunk(b"data", ramp)),
+    "empty_data": riff(fmt(2, 8000, 16), chunk(b"data", b"")),
+    "not_wave": b"RIFF\x04\x00\x00\x00AVI ",
+    "tiny": b"RIFF",
+}
+
+os.makedirs(here, exist_ok=True)
+for name, data in seeds.items():
+    with open(os.path.join(here, name + ".wav"), "wb") as f:
+        f.write(data)

@@ -1,0 +1,417 @@
+#include "WaveFile.h"
+
+#include "BlockMove.h"
+#include "IPPDynamic.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <limits>
+#include <new>
+#include <vector>
+
+// Under AddressSanitizer the stream comes from the ordinary heap, where every byte
+// past its end is poisoned; a mapping would hide small overruns inside its last page.
+#if defined(__SANITIZE_ADDRESS__)
+#define WAVEFILE_HEAP_STREAM 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define WAVEFILE_HEAP_STREAM 1
+#endif
+#endif
+
+static_assert(std::endian::native == std::endian::little,
+              "the header and the sample conversion assume a little-endian machine");
+
+namespace WaveFile {
+
+bool IsWave = false;
+std::uint32_t FileLen = 0;
+std::uint32_t DataPos = 0;
+std::uint32_t DataLen = 0;
+std::uint16_t FormatTag = 0;
+std::uint16_t Channels = 0;
+std::uint32_t SampleRate = 0;
+std::uint32_t BytesPerSecond = 0;
+std::uint16_t BlockAlign = 0;
+std::uint16_t BitsPerSample = 0;
+std::unique_ptr<TMemoryStream> Buffer;
+
+namespace {
+
+constexpr std::uint32_t fourCC(const char (&id)[5]) {
+  return std::uint32_t(std::uint8_t(id[0])) | std::uint32_t(std::uint8_t(id[1])) << 8 |
+         std::uint32_t(std::uint8_t(id[2])) << 16 | std::uint32_t(std::uint8_t(id[3])) << 24;
+}
+
+constexpr std::uint32_t idRIFF = fourCC("RIFF");
+constexpr std::uint32_t idWAVE = fourCC("WAVE");
+constexpr std::uint32_t idFmt = fourCC("fmt ");
+constexpr std::uint32_t idData = fourCC("data");
+constexpr std::uint32_t idVctr = fourCC("vctr");
+
+// Every position the chunk walk records is a 32-bit offset, so the reader keeps at
+// most this many bytes of a file; a RIFF file cannot address more.
+constexpr std::size_t maxFileBytes = std::numeric_limits<std::uint32_t>::max();
+
+// The writer's file goes out in pieces of this size rather than as one file-sized
+// buffer, whose fresh pages would cost more than the writing itself.
+constexpr std::size_t writeChunkBytes = 64 * 1024;
+
+constexpr std::int32_t defaultWriteRate = 22050;
+
+std::string systemError(int error) { return std::strerror(error); }
+
+std::string openError(const std::string& fileName, const std::string& reason) {
+  return "Cannot open file \"" + fileName + "\". " + reason;
+}
+
+// Closes a descriptor when the scope ends, whatever happens in it.
+struct FileDescriptor {
+  int fd = -1;
+  ~FileDescriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// Reads the whole file (at most maxFileBytes of it) into a new stream.
+std::unique_ptr<TMemoryStream> readWholeFile(const std::string& fileName) {
+  // Non-blocking so that a named pipe cannot hang the open; it is refused below.
+  FileDescriptor file{::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+  if (file.fd < 0) throw EFOpenError(openError(fileName, systemError(errno)));
+  struct stat info {};
+  if (::fstat(file.fd, &info) != 0) throw EFOpenError(openError(fileName, systemError(errno)));
+  if (S_ISDIR(info.st_mode)) throw EFOpenError(openError(fileName, systemError(EISDIR)));
+  if (!S_ISREG(info.st_mode)) throw EFOpenError(openError(fileName, "Not a regular file"));
+
+  std::size_t wanted = std::min<std::uint64_t>(static_cast<std::uint64_t>(info.st_size), maxFileBytes);
+  std::unique_ptr<TMemoryStream> stream;
+  try {
+    stream = std::make_unique<TMemoryStream>(wanted);
+  } catch (const std::bad_alloc&) {
+    throw EFOpenError(openError(fileName, systemError(ENOMEM)));
+  }
+  std::size_t got = 0;
+  while (got < wanted) {
+    ssize_t n = ::read(file.fd, stream->Memory() + got, wanted - got);
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      throw EFOpenError(openError(fileName, systemError(errno)));
+    }
+    if (n == 0) break;  // the file shrank while being read: keep what is there
+    got += static_cast<std::size_t>(n);
+  }
+  stream->Truncate(got);
+  return stream;
+}
+
+bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int daysInMonth(int year, int month) {
+  static constexpr int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && isLeapYear(year) ? 29 : days[month - 1];
+}
+
+// The modification time of the file in local time, or 0 when it cannot be had.
+TDateTime modificationDate(const std::string& fileName) {
+  struct stat info {};
+  if (::stat(fileName.c_str(), &info) != 0) return 0;
+  std::tm local{};
+  time_t seconds = info.st_mtime;
+  if (::localtime_r(&seconds, &local) == nullptr) return 0;
+  return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                        local.tm_min, local.tm_sec);
+}
+
+// The "vctr" contents: 3 unused bytes, then minute, hour, day, month, year - 2000.
+TDateTime readRecordingDate() {
+  Buffer->Position += 3;
+  int minute = ReadBT();
+  int hour = ReadBT();
+  int day = ReadBT();
+  int month = ReadBT();
+  int year = 2000 + ReadBT();
+  if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hour > 23 ||
+      minute > 59) {
+    char shown[64];
+    std::snprintf(shown, sizeof shown, "%04d-%02d-%02d %02d:%02d:00.000", year, month, day, hour,
+                  minute);
+    throw EConvertError(std::string("'") + shown + "' is not a valid date and time");
+  }
+  return EncodeDateTime(year, month, day, hour, minute, 0);
+}
+
+// A sample of `width` bytes as the signed 16-bit holder takes it: one byte gives
+// its unsigned value 0…255, two or more give the most significant 16 bits.
+template <int Width>
+std::int16_t sampleAt(const std::uint8_t* p, unsigned width) {
+  if constexpr (Width == 1) {
+    return p[0];
+  } else {
+    unsigned w = Width > 0 ? unsigned(Width) : width;
+    return static_cast<std::int16_t>(p[w - 2] | p[w - 1] << 8);
+  }
+}
+
+// Fills the three buffers from F frames at src. `frameBytes` is the step from one
+// frame to the next; the second channel lies `secondOffset` bytes into a frame (0
+// for mono, so both channels get the same value).
+template <int Width>
+void convertFrames(const std::uint8_t* src, std::size_t F, std::size_t frameBytes,
+                   std::size_t secondOffset, unsigned width, std::uint32_t rate, double* time,
+                   double* first, double* second) {
+  const long double period = rate;
+  for (std::size_t j = 0; j < F; ++j, src += frameBytes) {
+    time[j] = static_cast<double>(static_cast<long double>(j + 1) / period);
+    first[j] = sampleAt<Width>(src, width);
+    second[j] = sampleAt<Width>(src + secondOffset, width);
+  }
+}
+
+// Removes a file created by the writer unless the write completed.
+struct CreatedFile {
+  const std::string& name;
+  int fd = -1;
+  bool complete = false;
+  ~CreatedFile() {
+    if (fd >= 0) ::close(fd);
+    if (!complete) ::unlink(name.c_str());
+  }
+};
+
+[[noreturn]] void writeFailed(const std::string& fileName, int error) {
+  throw EWriteError("Cannot write file \"" + fileName + "\". " + systemError(error));
+}
+
+void writeAll(CreatedFile& file, const std::uint8_t* bytes, std::size_t count) {
+  while (count > 0) {
+    ssize_t n = ::write(file.fd, bytes, count);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      writeFailed(file.name, errno);
+    }
+    bytes += n;
+    count -= static_cast<std::size_t>(n);
+  }
+}
+
+// The rate the recording was loaded with: the time line starts at one sample period.
+std::int32_t rateFromTimeLine(const pDoubleArray timeLine, std::int32_t frames) {
+  if (timeLine == nullptr || frames <= 0) return defaultWriteRate;
+  double period = timeLine[0];
+  if (!(period > 0) || !std::isfinite(period)) return defaultWriteRate;
+  long double rate = std::nearbyint(1.0L / period);
+  if (rate < 1 || rate > std::numeric_limits<std::int32_t>::max() / 4) return defaultWriteRate;
+  return static_cast<std::int32_t>(rate);
+}
+
+void putSample(std::uint8_t* p, double value) {
+  auto low = static_cast<std::uint16_t>(static_cast<std::uint64_t>(Round(value)));
+  p[0] = static_cast<std::uint8_t>(low);
+  p[1] = static_cast<std::uint8_t>(low >> 8);
+}
+
+}  // namespace
+
+TMemoryStream::TMemoryStream(std::size_t size) : size_(size), mapped_(size) {
+  if (size == 0) return;
+#ifdef WAVEFILE_HEAP_STREAM
+  memory_ = new std::uint8_t[size]();
+#else
+  void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  ::madvise(p, size, MADV_HUGEPAGE);  // advice only; without it the stream still works
+  memory_ = static_cast<std::uint8_t*>(p);
+#endif
+}
+
+TMemoryStream::~TMemoryStream() {
+#ifdef WAVEFILE_HEAP_STREAM
+  delete[] memory_;
+#else
+  if (memory_ != nullptr) ::munmap(memory_, mapped_);
+#endif
+}
+
+std::uint32_t ReadDW() {
+  std::uint32_t lo = ReadWD();
+  return lo | std::uint32_t(ReadWD()) << 16;
+}
+
+std::uint16_t ReadWD() {
+  std::uint16_t lo = ReadBT();
+  return static_cast<std::uint16_t>(lo | ReadBT() << 8);
+}
+
+std::uint8_t ReadBT() {
+  if (!Buffer) return 0;
+  std::size_t at = Buffer->Position++;
+  return at < Buffer->Size() ? Buffer->Memory()[at] : 0;
+}
+
+std::uint64_t BufferLength(std::uint64_t F) {
+  float frames = static_cast<float>(F);
+  int e = static_cast<int>(std::nearbyint(std::log2(frames)));
+  std::uint64_t L = std::uint64_t(1) << e;
+  return L < F ? F : L;
+}
+
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second) {
+  using namespace std::chrono;
+  auto date = sys_days(std::chrono::year(year) / month / day);
+  double days = (date - sys_days(1899y / December / 30)).count();
+  double fraction = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
+  // Before the epoch the whole days count backwards but the time of day does not.
+  return days >= 0 ? days + fraction : days - fraction;
+}
+
+bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate) {
+  IsWave = true;
+  RecordDate = modificationDate(FileName);
+  Buffer.reset();
+  Buffer = readWholeFile(FileName);
+
+  if (ReadDW() != idRIFF) return IsWave = false;
+  FileLen = ReadDW() + 8;
+  if (ReadDW() != idWAVE) return IsWave = false;
+
+  const std::size_t size = Buffer->Size();
+  while (Buffer->Position < size) {
+    if (size - Buffer->Position < 8) break;  // a chunk header cut off by the end
+    std::uint32_t id = ReadDW();
+    std::uint32_t S = ReadDW();
+    const std::size_t start = Buffer->Position;
+    if (id == idFmt) {
+      FormatTag = ReadWD();
+      if (FormatTag != 1) IsWave = false;
+      Channels = ReadWD();
+      SampleRate = ReadDW();
+      BytesPerSecond = ReadDW();
+      BlockAlign = ReadWD();
+      BitsPerSample = ReadWD();
+    } else if (id == idData) {
+      DataLen = S;
+      DataPos = static_cast<std::uint32_t>(start);
+    } else if (id == idVctr) {
+      RecordDate = readRecordingDate();
+    }
+    if (S > size - start) break;  // the chunk claims more than the file holds
+    Buffer->Position = start + S;
+  }
+  return IsWave;
+}
+
+std::int32_t LoadWaveData(const std::string& /*FileName*/, bool Reverse, pDoubleArray& LWTime,
+                          pDoubleArray& LWLeftCH, pDoubleArray& LWRightCH) {
+  const unsigned width = BitsPerSample / 8;
+  if (Channels == 0 || width == 0) throw EDivByZero("Division by zero");
+
+  // Only whole frames that the file really holds are read, whatever "data" declares.
+  std::size_t available = 0;
+  if (Buffer && DataPos < Buffer->Size()) available = Buffer->Size() - DataPos;
+  const std::size_t dataBytes = std::min<std::size_t>(DataLen, available);
+  const std::size_t F = (dataBytes / Channels) / width;
+
+  auto releaseAll = [&] {
+    for (pDoubleArray* p : {&LWTime, &LWLeftCH, &LWRightCH}) {
+      if (*p != nullptr) IPPDynamic::IIPP_Free(*p);
+      *p = nullptr;
+    }
+  };
+  if (F == 0 || SampleRate == 0) {
+    releaseAll();
+    Buffer.reset();
+    return 0;
+  }
+
+  const std::uint64_t L = BufferLength(F);
+  pDoubleArray fresh[3] = {nullptr, nullptr, nullptr};
+  if (L <= std::uint64_t(std::numeric_limits<int>::max())) {
+    for (pDoubleArray& p : fresh) p = IPPDynamic::IIPP_MallocDouble(static_cast<int>(L));
+  }
+  if (fresh[0] == nullptr || fresh[1] == nullptr || fresh[2] == nullptr) {
+    for (pDoubleArray p : fresh)
+      if (p != nullptr) IPPDynamic::IIPP_Free(p);
+    throw EOutOfMemory("Not enough memory for a recording of " + std::to_string(F) + " frames");
+  }
+  releaseAll();
+  LWTime = fresh[0];
+  LWLeftCH = fresh[1];
+  LWRightCH = fresh[2];
+
+  const std::uint8_t* src = Buffer->Memory() + DataPos;
+  const std::size_t frameBytes = std::size_t(Channels) * width;
+  const std::size_t secondOffset = Channels == 1 ? 0 : width;
+  double* first = Reverse ? LWRightCH : LWLeftCH;
+  double* second = Reverse ? LWLeftCH : LWRightCH;
+  switch (width) {
+    case 1: convertFrames<1>(src, F, frameBytes, secondOffset, width, SampleRate, LWTime, first, second); break;
+    case 2: convertFrames<2>(src, F, frameBytes, secondOffset, width, SampleRate, LWTime, first, second); break;
+    default: convertFrames<0>(src, F, frameBytes, secondOffset, width, SampleRate, LWTime, first, second); break;
+  }
+  Buffer.reset();
+  return static_cast<std::int32_t>(F);
+}
+
+void SaveDataToWavFile(const std::string& FileName, bool /*Reverse*/, pDoubleArray& LWTime,
+                       pDoubleArray& LWLeftCH, pDoubleArray& LWRightCH, std::int32_t SizeF) {
+  Buffer.reset();
+  const std::int32_t frames = std::max<std::int32_t>(SizeF, 0);
+  // The header's sizes are signed 32-bit fields.
+  if (frames > (std::numeric_limits<std::int32_t>::max() - 36) / 4)
+    throw EOutOfMemory("Cannot write \"" + FileName + "\": " + std::to_string(frames) +
+                       " frames are more than a WAV file can hold");
+
+  const std::int32_t rate = rateFromTimeLine(LWTime, frames);
+  TWaveHeader header{};
+  BlockMove::Move("RIFF", header.idRiff, 4);
+  BlockMove::Move("WAVE", header.idWave, 4);
+  BlockMove::Move("fmt ", header.idFmt, 4);
+  BlockMove::Move("data", header.idData, 4);
+  header.InfoLen = 16;
+  header.FormatTag = 1;
+  header.Channels = 2;
+  header.BitsPerSample = 16;
+  header.BlockAlign = static_cast<std::uint16_t>(header.BitsPerSample / 8 * header.Channels);
+  header.Freq = rate;
+  header.BytesPerSec = header.BlockAlign * rate;
+  header.DataBytes = header.BlockAlign * frames;
+  header.RiffLen = header.DataBytes + 36;
+
+  std::vector<std::uint8_t> chunk(writeChunkBytes);  // before creating, so nothing is left on failure
+  CreatedFile file{FileName};
+  file.fd = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (file.fd < 0) {
+    file.complete = true;  // not ours: never remove what we did not create
+    throw EFCreateError("Cannot create file \"" + FileName + "\". " + systemError(errno));
+  }
+
+  BlockMove::Move(&header, chunk.data(), sizeof header);
+  std::size_t used = sizeof header;
+  for (std::int32_t i = 0; i < frames; ++i) {
+    if (used + 4 > chunk.size()) {
+      writeAll(file, chunk.data(), used);
+      used = 0;
+    }
+    putSample(chunk.data() + used, LWLeftCH[i]);
+    putSample(chunk.data() + used + 2, LWRightCH[i]);
+    used += 4;
+  }
+  writeAll(file, chunk.data(), used);
+  if (::fsync(file.fd) != 0) writeFailed(FileName, errno);
+  int fd = file.fd;
+  file.fd = -1;
+  if (::close(fd) != 0) writeFailed(FileName, errno);
+  file.complete = true;
+}
+
+}  // namespace WaveFile

@@ -1,0 +1,145 @@
+// Reading and writing recordings.
+//
+// A read is two calls on the user-interface thread: GetWaveInfo loads the whole
+// file into Buffer, walks its RIFF chunks ("fmt ", "data" and the time-stamp chunk
+// "vctr"; everything else is skipped) and fills the globals below; LoadWaveData then
+// turns the "data" bytes into three buffers from the signal-processing library's
+// allocator (time line, left, right) and releases Buffer. SaveDataToWavFile writes
+// a 16-bit stereo PCM file with a fixed 44-byte header and never replaces a file.
+//
+// Nothing is read outside the file's bytes: a chunk header cut off by the end of the
+// file ends the walk, and a "data" chunk that claims more bytes than the file holds
+// yields the whole frames that are really there.
+#pragma once
+
+#include "SharedTypes.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace WaveFile {
+
+// The file cannot be opened or read: "Cannot open file "<name>". <reason>".
+struct EFOpenError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+// The file to write cannot be created: "Cannot create file "<name>". <reason>".
+struct EFCreateError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+// The file was created but could not be written completely; it has been removed.
+struct EWriteError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+// A "vctr" chunk that holds no valid date: "'<date>' is not a valid date and time".
+struct EConvertError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+// "Division by zero": a format with no channels or samples narrower than a byte.
+struct EDivByZero : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+// The allocator refused the sample buffers, or a recording is too long to write.
+struct EOutOfMemory : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// The whole file being read, held in memory with a read position. The memory is
+// an anonymous mapping advised for huge pages, so filling a large file does not
+// pay a page fault per 4 KiB.
+class TMemoryStream {
+ public:
+  explicit TMemoryStream(std::size_t size);  // zero-filled; throws std::bad_alloc
+  ~TMemoryStream();
+  TMemoryStream(const TMemoryStream&) = delete;
+  TMemoryStream& operator=(const TMemoryStream&) = delete;
+
+  std::uint8_t* Memory() const { return memory_; }
+  std::size_t Size() const { return size_; }
+  // Forgets the bytes from newSize on (for a file that turned out shorter).
+  void Truncate(std::size_t newSize) { size_ = std::min(size_, newSize); }
+  // May stand past the end after a read that ran out of bytes.
+  std::size_t Position = 0;
+
+ private:
+  std::uint8_t* memory_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t mapped_ = 0;
+};
+
+// State carried from GetWaveInfo to LoadWaveData and to the editor. A field whose
+// chunk a file lacks keeps the value of the previous file.
+extern bool IsWave;                   // the last file read is a usable PCM WAV file
+extern std::uint32_t FileLen;         // RIFF size field + 8
+extern std::uint32_t DataPos;         // offset of the first byte of the "data" contents
+extern std::uint32_t DataLen;         // "data" size field, in bytes, as declared
+extern std::uint16_t FormatTag;       // 1 = PCM
+extern std::uint16_t Channels;
+extern std::uint32_t SampleRate;      // frames per second
+extern std::uint32_t BytesPerSecond;
+extern std::uint16_t BlockAlign;
+extern std::uint16_t BitsPerSample;
+extern std::unique_ptr<TMemoryStream> Buffer;  // the file being read, or null
+
+// The header at the start of every file the writer produces (little-endian).
+struct TWaveHeader {
+  char idRiff[4];
+  std::int32_t RiffLen;
+  char idWave[4];
+  char idFmt[4];
+  std::int32_t InfoLen;
+  std::uint16_t FormatTag;
+  std::uint16_t Channels;
+  std::int32_t Freq;
+  std::int32_t BytesPerSec;
+  std::uint16_t BlockAlign;
+  std::uint16_t BitsPerSample;
+  char idData[4];
+  std::int32_t DataBytes;
+};
+static_assert(sizeof(TWaveHeader) == 44);
+
+// Reads FileName into Buffer and walks its chunks. RecordDate becomes the file's
+// modification time in local time, or the "vctr" date when the file has one.
+// Returns IsWave: true for a RIFF/WAVE file whose "fmt " chunks all say PCM.
+bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate);
+
+// Converts the "data" samples of the file read by GetWaveInfo into three new
+// buffers of equal length (see BufferLength) and returns the number of frames.
+// Time line: (j + 1) / SampleRate seconds. 8-bit samples give 0…255, 16-bit their
+// signed value, wider ones their most significant 16 bits. Reverse swaps the
+// channels; with more than two channels the first two of each frame are read.
+// The previous buffers are released once the new ones exist; a refused allocation
+// throws and leaves them as they were. A frame count or sample rate of 0 loads
+// nothing: the buffers are released and set to null, and the result is 0.
+std::int32_t LoadWaveData(const std::string& FileName, bool Reverse, pDoubleArray& LWTime,
+                          pDoubleArray& LWLeftCH, pDoubleArray& LWRightCH);
+
+// Creates FileName (never replacing an existing file) and writes SizeF frames of
+// LWLeftCH/LWRightCH as 16-bit stereo PCM, each sample rounded ties-to-even and
+// keeping its low 16 bits. The declared rate is the recording's own, taken from the
+// time line (LWTime[0] is one sample period); 22050 when there is none. The file is
+// flushed to disk; on any failure after creation it is removed.
+void SaveDataToWavFile(const std::string& FileName, bool Reverse, pDoubleArray& LWTime,
+                       pDoubleArray& LWLeftCH, pDoubleArray& LWRightCH, std::int32_t SizeF);
+
+// Little-endian reads from Buffer at its position; each advances the position by
+// its width. Bytes past the end of Buffer read as 0.
+std::uint32_t ReadDW();
+std::uint16_t ReadWD();
+std::uint8_t ReadBT();
+
+// The length of the three buffers for F frames: the power of two nearest to F on a
+// logarithmic scale when it is at least F, otherwise F (1000 -> 1024, 1400 -> 1400,
+// 1449 -> 2048). F must be at least 1.
+std::uint64_t BufferLength(std::uint64_t F);
+
+// Days since 1899-12-30 for a calendar date and time of day, as the editor shows
+// dates. No validation.
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second);
+
+}  // namespace WaveFile
