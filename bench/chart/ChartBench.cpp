@@ -105,11 +105,11 @@ void BM_FourCharts_FullRedraw(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_Anchor_FillImage)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Paint_EmptyChart)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Paint_Line10000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Paint_Spectrogram300x32)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FourCharts_FullRedraw)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Anchor_FillImage)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_Paint_EmptyChart)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_Paint_Line10000)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_Paint_Spectrogram300x32)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_FourCharts_FullRedraw)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);

@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+// The height the editor gives each of its four charts in a typical window.
+constexpr int kChartHeight = 108;
+
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
@@ -21,7 +24,7 @@ int main(int argc, char** argv) {
 
   TChart wave, spectrogram;
   for (TChart* chart : {&wave, &spectrogram}) {
-    chart->resize(918, 160);
+    chart->resize(918, kChartHeight);
     chart->LeftAxis->SetLabelsSize(30);
   }
   wave.SetTitle(QStringLiteral("Левый канал."));
@@ -33,10 +36,10 @@ int main(int argc, char** argv) {
   wave.Refresh();
   spectrogram.Refresh();
 
-  QImage image(918, 320, QImage::Format_ARGB32_Premultiplied);
+  QImage image(918, 2 * kChartHeight, QImage::Format_ARGB32_Premultiplied);
   QPainter painter(&image);
   wave.paintChart(painter);
-  painter.translate(0, 160);
+  painter.translate(0, kChartHeight);
   spectrogram.paintChart(painter);
   painter.end();
   if (!image.save(QString::fromLocal8Bit(argv[1]))) {

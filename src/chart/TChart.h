@@ -26,7 +26,8 @@
 // plain settings of a series that only take effect on the next Refresh are
 // public fields (NumXValues, NumZValues, IrregularGrid, BandPen, Pen, SeriesColor).
 // Adding points never repaints; Refresh rescales the automatic axes to the
-// points and repaints at once. After a Refresh the bottom axis' Minimum and
+// points and repaints at once (switching an axis back to automatic rescales
+// it at once too). After a Refresh the bottom axis' Minimum and
 // Maximum are exactly the smallest and largest X of the series, without padding.
 // Pixels are in the chart's own coordinates, x counted from its left edge.
 // CalcPosValue and XScreenToValue are exact inverses over ChartRect.

@@ -91,10 +91,11 @@ void TChartAxis::SetLabelsSize(int Value) {
 
 void TChartAxis::AdjustToData(double DataMin, double DataMax) {
   if (!automaticMinimum_ && !automaticMaximum_) return;
-  if (!(DataMin <= DataMax)) DataMin = DataMax = 0;
+  const bool empty = !(DataMin <= DataMax);
+  if (empty) DataMin = DataMax = 0;
   double lo = automaticMinimum_ ? DataMin : minimum_;
   double hi = automaticMaximum_ ? DataMax : maximum_;
-  if (automaticMinimum_ && automaticMaximum_ && lo == hi && !Horizontal()) {
+  if (automaticMinimum_ && automaticMaximum_ && lo == hi && !Horizontal() && !empty) {
     lo -= 1;
     hi += 1;
   }

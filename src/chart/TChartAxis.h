@@ -74,8 +74,9 @@ class TChartAxis {
 
   // Applies automatic scaling with the data range [DataMin, DataMax]; called
   // by the chart on Refresh. Empty data (DataMin > DataMax) gives 0 … 0.
-  // A vertical axis whose data has no extent is widened by 1 on each side so
-  // that a constant line runs through the middle; a horizontal one stays exact.
+  // A vertical axis whose data (one value at least) has no extent is widened
+  // by 1 on each side so that a constant line runs through the middle; a
+  // horizontal one stays exact.
   void AdjustToData(double DataMin, double DataMax);
 
  private:

@@ -45,3 +45,11 @@ bool TChartSeries::VerticalRange(double& Low, double& High) const {
   High = YValues.MaxValue();
   return true;
 }
+
+QImage& TChartSeries::rasterImage(int Width, int Height) const {
+  if (raster_.width() != Width || raster_.height() != Height)
+    raster_ = QImage(Width, Height, QImage::Format_ARGB32_Premultiplied);
+  else
+    raster_.reinterpretAsFormat(QImage::Format_ARGB32_Premultiplied);
+  return raster_;
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 
 #include <cstddef>
 #include <vector>
@@ -81,7 +82,12 @@ class TChartSeries {
 
  protected:
   TChartSeries(TChart& ParentChart, QColor Color);
+  // An image of Width × Height device pixels for drawing the series into,
+  // kept from one paint to the next: fresh pages cost more to touch than
+  // the drawing itself. Its contents are left over from the last paint.
+  QImage& rasterImage(int Width, int Height) const;
 
  private:
   TChart& chart_;
+  mutable QImage raster_;
 };

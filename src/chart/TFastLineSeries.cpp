@@ -50,8 +50,11 @@ void TFastLineSeries::Draw(QPainter& Painter, double DevicePixelRatio) const {
   // Far outside a fixed range the positions are pulled in: the visible part
   // of a line keeps its slope to well below a pixel.
   constexpr double limit = 1e7;
-  auto devX = [&](double x) { return std::clamp((mx.Pos(x) + 0.5) * dpr, -limit, limit); };
-  auto devY = [&](double y) { return std::clamp((my.Pos(y) + 0.5) * dpr, -limit, limit); };
+  // A line of `thickness` device pixels is centred on the point: the pixel it
+  // starts at is the one holding the point moved back by half the excess.
+  const double shift = 0.5 - thickness / 2.0;
+  auto devX = [&](double x) { return std::clamp((mx.Pos(x) + 0.5) * dpr + shift, -limit, limit); };
+  auto devY = [&](double y) { return std::clamp((my.Pos(y) + 0.5) * dpr + shift, -limit, limit); };
   auto cover = [&](int column, double y0, double y1) {
     if (column < firstColumn || column > lastColumn) return;
     const std::size_t c = static_cast<std::size_t>(column - firstColumn);
@@ -99,7 +102,7 @@ void TFastLineSeries::Draw(QPainter& Painter, double DevicePixelRatio) const {
       last[j] = std::max(last[j], b);
     }
   }
-  QImage image(width, rows, QImage::Format_ARGB32_Premultiplied);
+  QImage& image = rasterImage(width, rows);
   if (image.isNull()) return;
   const QRgb colour = SeriesColor.rgba();
   uchar* bits = image.bits();

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace {
@@ -171,7 +172,7 @@ void TIsoSurfaceSeries::Draw(QPainter& Painter, double DevicePixelRatio) const {
   // One image pixel per device pixel over the plotting area, edges included.
   const int w = static_cast<int>(std::lround(r.Width() * dpr)) + 1;
   const int h = static_cast<int>(std::lround(r.Height() * dpr)) + 1;
-  QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+  QImage& image = rasterImage(w, h);
   if (image.isNull()) return;
 
   // Up to half a device pixel beyond the outer nodes still shows the edge.
@@ -181,12 +182,12 @@ void TIsoSurfaceSeries::Draw(QPainter& Painter, double DevicePixelRatio) const {
   const std::size_t nx = g.Xs.size();
   // Per image column: the grid columns on either side and the weight of the
   // right one. Columns outside the grid point at an extra, empty slot.
-  std::vector<std::size_t> left(static_cast<std::size_t>(w)), right(left.size());
+  std::vector<std::uint32_t> left(static_cast<std::size_t>(w)), right(left.size());
   std::vector<double> weight(left.size());
   for (std::size_t c = 0; c < left.size(); ++c) {
     const TCell cell = locate(g.Xs, mx.ValueAt(r.Left + static_cast<double>(c) / dpr), tolerance(mx.Scale));
-    left[c] = cell.Inside ? static_cast<std::size_t>(cell.I0) : nx;
-    right[c] = cell.Inside ? static_cast<std::size_t>(cell.I1) : nx;
+    left[c] = static_cast<std::uint32_t>(cell.Inside ? static_cast<std::size_t>(cell.I0) : nx);
+    right[c] = static_cast<std::uint32_t>(cell.Inside ? static_cast<std::size_t>(cell.I1) : nx);
     weight[c] = cell.T;
   }
 
@@ -206,12 +207,14 @@ void TIsoSurfaceSeries::Draw(QPainter& Painter, double DevicePixelRatio) const {
   std::vector<double> rowValues(nx + 1, kNaN);
   uchar* bits = image.bits();
   const qsizetype stride = image.bytesPerLine();
+  bool anyEmpty = false;
 
   for (int y = 0; y < h; ++y) {
     auto* line = reinterpret_cast<QRgb*>(bits + y * stride);
     const TCell row = locate(g.Zs, mz.ValueAt(r.Top + y / dpr), tolerance(mz.Scale));
     std::swap(bands, previousBands);
     if (!row.Inside) {
+      anyEmpty = true;
       std::fill(line, line + w, QRgb{0});
       std::fill(bands.begin(), bands.end(), empty);
       continue;
@@ -227,6 +230,7 @@ void TIsoSurfaceSeries::Draw(QPainter& Painter, double DevicePixelRatio) const {
       const int band = v >= 0 ? (v < lastBand ? static_cast<int>(v) : PaletteSteps - 1) : (v < 0 ? 0 : empty);
       bands[c] = band;
       line[c] = colours[static_cast<std::size_t>(band)];
+      anyEmpty |= band == empty;
     }
     if (outlines) {
       for (std::size_t c = 0; c < bands.size(); ++c) {
@@ -238,6 +242,8 @@ void TIsoSurfaceSeries::Draw(QPainter& Painter, double DevicePixelRatio) const {
       }
     }
   }
+  // A grid without holes is copied rather than blended.
+  if (!anyEmpty) image.reinterpretAsFormat(QImage::Format_RGB32);
   image.setDevicePixelRatio(dpr);
   Painter.drawImage(QPointF(r.Left, r.Top), image);
   if (Pen.Visible) drawGridLines(Painter, g);

@@ -80,7 +80,13 @@ __attribute__((destructor)) void releasePlans() {
 
 // The element loops run on every spectrum; processors with AVX2 get a wider
 // build of them, chosen once when the library is loaded.
+// (clang 14 does not export the dispatcher of such a function, so clang builds,
+// used only for fuzzing, keep the single default build.)
+#if defined(__clang__)
+#define DSPLIB_VECTOR_CLONES
+#else
 #define DSPLIB_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
 
 // Unpacks FFTW's half spectrum (bins 0 … N/2) into the Perm layout, scaled.
 DSPLIB_VECTOR_CLONES void halfSpectrumToPerm(const fftw_complex* half, double* dst, int n, double scale) {

@@ -12,7 +12,7 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
   } catch (const std::exception& e) {
     ShowException(e);
   } catch (...) {
-    ShowException(std::runtime_error("Unknown exception"));
+    ShowUnknownException();
   }
   return true;
 }
@@ -25,3 +25,5 @@ QString TApplication::Title() {
 void TApplication::ShowException(const std::exception& e) {
   Dialogs::ShowMessage(nullptr, QString::fromUtf8(e.what()), Title(), Dialogs::Icon::Stop);
 }
+
+void TApplication::ShowUnknownException() { ShowException(std::runtime_error("Unknown exception")); }

@@ -7,6 +7,7 @@
 #include <QApplication>
 
 #include <exception>
+#include <utility>
 
 class TApplication : public QApplication {
  public:
@@ -16,4 +17,20 @@ class TApplication : public QApplication {
   static void ShowException(const std::exception& e);
   // The caption of the error box.
   static QString Title();
+
+  // Runs an event handler and shows whatever it throws, as notify() would, but
+  // without unwinding through the toolkit's own frames, which are not
+  // exception-safe (they leak the event being delivered). Connect handlers
+  // through it: connect(b, &QPushButton::clicked, this, [this] { Guard([this] { X(); }); }).
+  template <class Handler>
+  static void Guard(Handler&& handler) {
+    try {
+      std::forward<Handler>(handler)();
+    } catch (const std::exception& e) {
+      ShowException(e);
+    } catch (...) {
+      ShowUnknownException();
+    }
+  }
+  static void ShowUnknownException();
 };

@@ -88,14 +88,15 @@ std::optional<QString> Recorder::fileName(const TFileDialog& dialog) {
   std::lock_guard lock(mutex_);
   filters_.push_back(dialog.Filter);
   if (answers_.empty()) return std::nullopt;
-  auto answer = answers_.front();
+  const QString answer = answers_.front();
   answers_.erase(answers_.begin());
+  if (answer.isNull()) return std::nullopt;  // a queued cancel
   return answer;
 }
 
 void Recorder::queueFileName(std::optional<QString> answer) {
   std::lock_guard lock(mutex_);
-  answers_.push_back(std::move(answer));
+  answers_.push_back(answer ? (answer->isNull() ? QStringLiteral("") : *answer) : QString());
 }
 
 std::vector<Message> Recorder::messages() const {

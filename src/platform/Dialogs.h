@@ -63,7 +63,7 @@ class Recorder : public Responder {
  private:
   mutable std::mutex mutex_;
   std::vector<Message> messages_;
-  std::vector<std::optional<QString>> answers_;
+  std::vector<QString> answers_;  // a null string stands for "cancel"
   std::vector<QString> filters_;
 };
 

@@ -56,13 +56,7 @@ TForm1::TForm1() {
   N1 = MainMenu1->addAction(QStringLiteral("Открыть файл"));
   // An exception must not unwind through the toolkit's own code, so the menu's
   // connection hands it to the default error handler right here.
-  connect(N1, &QAction::triggered, this, [this] {
-    try {
-      N1Click();
-    } catch (const std::exception& e) {
-      TApplication::ShowException(e);
-    }
-  });
+  connect(N1, &QAction::triggered, this, [this] { TApplication::Guard([this] { N1Click(); }); });
 
   // The window fills the desktop's work area.
   resize(783, 486);

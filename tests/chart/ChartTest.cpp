@@ -66,6 +66,9 @@ TEST(ChartAxes, EmptyAndSinglePointSeries) {
   w.Chart->Refresh();
   EXPECT_EQ(w.Chart->BottomAxis->Minimum(), 0);
   EXPECT_EQ(w.Chart->BottomAxis->Maximum(), 0);
+  EXPECT_EQ(w.Chart->LeftAxis->Minimum(), 0);
+  EXPECT_EQ(w.Chart->LeftAxis->Maximum(), 0);
+  EXPECT_TRUE(w.Chart->BottomAxis->TickValues().empty());
   EXPECT_EQ(w.Series->MinXValue(), 0);
   EXPECT_EQ(w.Series->MaxXValue(), 0);
   EXPECT_EQ(w.Series->XScreenToValue(300), 0);
@@ -250,9 +253,66 @@ TEST(ChartPixels, LinePassesThroughItsPoints) {
   EXPECT_EQ(image.pixel(r.Left, (r.Top + r.Bottom) / 2 + 3), TChart::AxisLineColor.rgb());
 }
 
+TEST(ChartPixels, SparseLineLeavesNoGapsAndStaysNearItsPath) {
+  WaveChart w(800, 200);
+  w.Series->AddXY(0, 0);
+  w.Series->AddXY(1, 3);   // shallow: one row per column or so
+  w.Series->AddXY(1.02, -3);  // steep: a long run in few columns
+  w.Series->AddXY(2, 0);
+  // Off the axis lines, which are drawn over the series.
+  w.Chart->LeftAxis->SetAutomatic(false);
+  w.Chart->LeftAxis->SetMinMax(-4, 4);
+  w.Chart->Refresh();
+  const QImage image = w.Chart->renderToImage();
+  const TChartAxis& left = *w.Chart->LeftAxis;
+  const std::vector<double>& xs = w.Series->XValues.Values();
+  const std::vector<double>& ys = w.Series->YValues.Values();
+  const TChartRect r = w.Chart->ChartRect();
+  // The first columns hold the left axis line and its ticks, drawn over the series.
+  for (int px = r.Left + 6; px <= r.Right; ++px) {
+    const double t = w.Series->XScreenToValue(px);
+    std::size_t k = 1;
+    while (k + 1 < xs.size() && xs[k] < t) ++k;
+    const double y = ys[k - 1] + (ys[k] - ys[k - 1]) * (t - xs[k - 1]) / (xs[k] - xs[k - 1]);
+    const int py = left.CalcPosValue(y);
+    int top = r.Bottom + 1, bottomRow = r.Top - 1;
+    for (int row = r.Top; row <= r.Bottom; ++row)
+      if (image.pixel(px, row) == kLineColour) {
+        top = std::min(top, row);
+        bottomRow = std::max(bottomRow, row);
+      }
+    ASSERT_LE(top, bottomRow) << "no line pixel in column " << px;
+    EXPECT_LE(top, py + 1) << px;
+    EXPECT_GE(bottomRow, py - 1) << px;
+  }
+}
+
+TEST(ChartPixels, FixedAxisClipsTheLineToThePlottingArea) {
+  WaveChart w(500, 150);
+  w.Chart->LeftAxis->SetAutomatic(false);
+  w.Chart->LeftAxis->SetMinMax(-10, 10);
+  w.Series->AddXY(0, 0);
+  w.Series->AddXY(1, 1e6);
+  w.Series->AddXY(2, -1e6);
+  w.Series->AddXY(3, 0);
+  w.Chart->Refresh();
+  const QImage image = w.Chart->renderToImage();
+  const TChartRect r = w.Chart->ChartRect();
+  int inside = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) {
+      if (image.pixel(x, y) != kLineColour) continue;
+      ASSERT_TRUE(x >= r.Left && x <= r.Right && y >= r.Top && y <= r.Bottom) << x << "," << y;
+      ++inside;
+    }
+  EXPECT_GT(inside, r.Height());  // the falling flank crosses the whole area
+}
+
 TEST(ChartPixels, HiDpiRenderingDoublesTheDevicePixels) {
   WaveChart w(400, 100);
-  addSine(*w.Series, 0, 1, 1000);
+  w.Series->AddXY(0, 0);
+  w.Series->AddXY(50, 100);
+  w.Series->AddXY(100, 0);
   w.Chart->Refresh();
   const QImage image = w.Chart->renderToImage(2.0);
   EXPECT_EQ(image.width(), 800);
@@ -264,6 +324,11 @@ TEST(ChartPixels, HiDpiRenderingDoublesTheDevicePixels) {
   EXPECT_EQ(image.pixel(x, 2 * r.Bottom), TChart::AxisLineColor.rgb());
   EXPECT_EQ(image.pixel(x, 2 * r.Bottom + 1), TChart::AxisLineColor.rgb());
   EXPECT_NE(image.pixel(x, 2 * r.Bottom + 2), TChart::AxisLineColor.rgb());
+  // So does the line at its peak, which lies on the top row of the plot.
+  const int peak = static_cast<int>(std::floor((w.Chart->BottomAxis->CalcPosValueF(50) + 0.5) * 2 - 0.5));
+  EXPECT_EQ(image.pixel(peak, 2 * r.Top), kLineColour);
+  EXPECT_EQ(image.pixel(peak, 2 * r.Top + 1), kLineColour);
+  EXPECT_NE(image.pixel(peak, 2 * r.Top - 1), kLineColour);
 }
 
 struct SpectrumChart {
