@@ -165,8 +165,9 @@ std::vector<double> TChartAxis::TickValuesFor(double PixelLength, double* Step) 
   if (range / step > kMaxTicks) return ticks;
 
   const double first = std::ceil(minimum_ / step - 1e-9);
-  for (double k = first;; k += 1) {
-    double v = k * step;
+  // Counted, so that a range far from zero, where first + 1 == first, ends too.
+  for (int k = 0; k <= kMaxTicks + 1; ++k) {
+    double v = (first + k) * step;
     if (v > maximum_ + step * 1e-9) break;
     if (std::abs(v) < step * 1e-9) v = 0;
     ticks.push_back(v);

@@ -169,15 +169,17 @@ void TIsoSurfaceSeries::Draw(QPainter& Painter, double DevicePixelRatio) const {
   const TChartAxis::TMap mz = chart.LeftAxis->Map();
   const double dpr = DevicePixelRatio > 0 ? DevicePixelRatio : 1.0;
 
-  // One image pixel per device pixel over the plotting area, edges included.
-  const int w = static_cast<int>(std::lround(r.Width() * dpr)) + 1;
-  const int h = static_cast<int>(std::lround(r.Height() * dpr)) + 1;
+  // One image pixel per device pixel over the plotting area, edge pixels
+  // included (each is dpr device pixels wide).
+  const int w = static_cast<int>(std::lround((r.Width() + 1) * dpr));
+  const int h = static_cast<int>(std::lround((r.Height() + 1) * dpr));
   QImage& image = rasterImage(w, h);
   if (image.isNull()) return;
 
-  // Up to half a device pixel beyond the outer nodes still shows the edge.
+  // The edge pixels are filled to their far side: device pixels up to the end
+  // of the pixel of an outer node count as that node.
   auto tolerance = [dpr](double scale) {
-    return scale == 0 ? std::numeric_limits<double>::infinity() : 0.5 / (std::abs(scale) * dpr);
+    return scale == 0 ? std::numeric_limits<double>::infinity() : (1 - 0.5 / dpr) / std::abs(scale);
   };
   const std::size_t nx = g.Xs.size();
   // Per image column: the grid columns on either side and the weight of the

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -127,6 +129,7 @@ struct WaveOutDevice {
   std::uint64_t positionBase = 0;  // `heard` counted from here (open or last reset)
   bool running = false;  // the stream is started
   bool paused = false;   // waveOutPause: nothing is handed over until waveOutRestart
+  bool halting = false;  // the callback is to end the stream
 
   std::uint64_t framesOf(const WAVEHDR* h) const { return h->dwBufferLength / frameBytes; }
 
@@ -195,6 +198,10 @@ struct WaveOutDevice {
 
   int fill(BYTE* out, unsigned long frames, const PaStreamCallbackTimeInfo* time) {
     std::lock_guard lock(mutex);
+    if (halting) {
+      std::memset(out, silence, std::uint64_t(frames) * frameBytes);
+      return paAbort;
+    }
     unsigned long done = 0;
     if (!paused) {
       skipFedEntries();
@@ -252,10 +259,25 @@ struct WaveOutDevice {
     return fail(MMSYSERR_ERROR, "Cannot start the sound output (" + paText(err) + ")");
   }
 
-  // Stops the stream at once, dropping what the server still buffers.
+  // Stops the stream at once, dropping what the server still buffers. The
+  // callback ends the stream itself (within one callback period): aborting
+  // it from outside would cancel the sound thread, which leaves the sound
+  // libraries' locks to chance. Only a stream whose callback no longer runs
+  // is aborted from outside.
   void stop() {
-    Pa_AbortStream(stream);  // the callback has finished when this returns
+    {
+      std::lock_guard lock(mutex);
+      halting = true;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
+    while (Pa_IsStreamActive(stream) == 1 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (Pa_IsStreamActive(stream) == 1)
+      Pa_AbortStream(stream);
+    else
+      Pa_StopStream(stream);  // the callback has finished: this only joins the sound thread
     std::lock_guard lock(mutex);
+    halting = false;
     running = false;
     rewindFeedToHeard();
   }
@@ -278,10 +300,11 @@ PaError openDefaultStream(WaveOutDevice& dev, const WAVEFORMATEX& f) {
   out.device = device;
   out.channelCount = f.nChannels;
   out.sampleFormat = f.wBitsPerSample == 8 ? paUInt8 : paInt16;
-  // The low default (under 10 ms, 2 ms callbacks) breaks up when the machine
-  // is busy; the high one (about 35 ms) plays cleanly, and positions and
-  // pause compensate for it.
-  out.suggestedLatency = Pa_GetDeviceInfo(device)->defaultHighOutputLatency;
+  // A deep buffer, so that a busy machine does not break the sound up (the
+  // low default, under 10 ms, does). It costs nothing the user notices: the
+  // stream starts on the first write with its buffer filled from the data,
+  // positions are compensated for it, and a stop drops what it holds.
+  out.suggestedLatency = std::max(Pa_GetDeviceInfo(device)->defaultHighOutputLatency, 0.15);
   const PaError err = Pa_OpenStream(&dev.stream, nullptr, &out, f.nSamplesPerSec, paFramesPerBufferUnspecified,
                                     paPrimeOutputBuffersUsingStreamCallback, streamCallback, &dev);
   if (err != paNoError) return err;
@@ -294,9 +317,14 @@ PaError openDefaultStream(WaveOutDevice& dev, const WAVEFORMATEX& f) {
 }
 
 void closeStream(WaveOutDevice* dev) {
+  bool running = false;
+  {
+    std::lock_guard lock(dev->mutex);
+    running = dev->running;
+  }
+  if (running) dev->stop();
   std::lock_guard lock(library.mutex);
   QuietStderr quiet;
-  Pa_AbortStream(dev->stream);
   Pa_CloseStream(dev->stream);
   --library.openDevices;
 }

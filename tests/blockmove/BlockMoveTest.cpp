@@ -281,21 +281,6 @@ TEST(BlockMoveEntry, IsCorrectBeforeStartUpAndUsesTheChosenVariantAfter) {
             counted.Ordinary + counted.NonTemporal + 2);  // the two forward 5000-byte moves
 }
 
-TEST(BlockMoveEntry, ChoosesTheVariantByInstructionGroups) {
-  CpuIdent::CPU = {};
-  ReplaceMove();
-  EXPECT_EQ(InstalledMove(), &MoveDispatch_IA32);
-  CpuIdent::CPU.InstructionSupport.set(CpuIdent::isMMX);
-  ReplaceMove();
-  EXPECT_EQ(InstalledMove(), &MoveDispatch_MMX);
-  CpuIdent::CPU.InstructionSupport.set(CpuIdent::isSSE);
-  ReplaceMove();
-  EXPECT_EQ(InstalledMove(), &MoveDispatch_SSE);
-  CpuIdent::CPU.InstructionSupport.reset(CpuIdent::isMMX);
-  ReplaceMove();
-  EXPECT_EQ(InstalledMove(), &MoveDispatch_SSE);
-}
-
 TEST(BlockMoveEntry, PrefetchLimitFollowsTheL2Size) {
   for (const auto& [l2, limit] : std::vector<std::pair<std::uint16_t, std::int32_t>>{
            {0, 0}, {15, 0}, {16, -1024}, {64, -4096}, {1024, -65536}, {1039, -65536}, {65535, -4095 * 1024}}) {

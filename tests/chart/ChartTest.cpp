@@ -393,6 +393,10 @@ TEST(ChartSpectrogram, BandsOfLowestAndHighestPowerHaveThePaletteEnds) {
   // Left of the last column the grid fills the plotting area to its edge.
   const TChartRect r = s.Chart->ChartRect();
   EXPECT_EQ(image.pixel(r.Right - 1, r.Top + 1), palette.front());
+  // On a high-density screen the edge pixels are filled to their far side.
+  const QImage sharp = s.Chart->renderToImage(2.0);
+  EXPECT_EQ(sharp.pixel(2 * r.Right + 1, 2 * r.Top), palette.front());
+  EXPECT_EQ(sharp.pixel(2 * bottom.CalcPosValue(0.075) + 1, 2 * left.CalcPosValue(3500) + 1), palette.back());
 }
 
 TEST(ChartSpectrogram, BandPenOutlinesBandsOnlyWhenVisible) {

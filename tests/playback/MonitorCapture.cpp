@@ -133,10 +133,19 @@ std::optional<std::size_t> findExact(const std::vector<std::int16_t>& captured,
       best = lag;
     }
   }
-  if (best < 0 || std::size_t(best) + pFrames > cFrames) return std::nullopt;
-  for (std::size_t i = 0; i < played.size(); ++i)
-    if (captured[2 * std::size_t(best) + i] != played[i]) return std::nullopt;
-  return std::size_t(best);
+  auto exactAt = [&](std::size_t at) {
+    if (at + pFrames > cFrames) return false;
+    for (std::size_t i = 0; i < played.size(); ++i)
+      if (captured[2 * at + i] != played[i]) return false;
+    return true;
+  };
+  if (best >= 0 && exactAt(std::size_t(best))) return std::size_t(best);
+  // Something else was heard before (another playback): look everywhere.
+  for (std::size_t at = 0; at + pFrames <= cFrames; ++at)
+    if (captured[2 * (at + *p0)] == played[2 * *p0] && captured[2 * (at + *p0) + 1] == played[2 * *p0 + 1] &&
+        exactAt(at))
+      return at;
+  return std::nullopt;
 }
 
 std::optional<std::size_t> lastLoudFrame(const std::vector<std::int16_t>& captured, int threshold) {

@@ -14,6 +14,14 @@
 
 constexpr int kCaptureRate = 48000;
 
+// Timing limits of the tests are multiplied by this: sanitizer builds run
+// several times slower, and they check memory and threads, not timing.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr double kSlowdown = 4.0;
+#else
+constexpr double kSlowdown = 1.0;
+#endif
+
 using SteadyTime = std::chrono::steady_clock::time_point;
 
 class MonitorCapture {
@@ -47,9 +55,10 @@ class MonitorCapture {
   std::optional<SteadyTime> origin_;  // estimated play time of captured frame 0
 };
 
-// Index of the first frame from which `played` (interleaved stereo) occurs in
-// `captured` exactly, found by the peak of the cross-correlation of the left
-// channel near the first non-silent frame; nullopt when absent or not exact.
+// Index of the frame from which `played` (interleaved stereo) occurs in
+// `captured` exactly: first tried at the peak of the left channel's
+// cross-correlation near the first non-silent frame, then anywhere (when
+// other sound came first); nullopt when it is not there sample for sample.
 std::optional<std::size_t> findExact(const std::vector<std::int16_t>& captured,
                                      const std::vector<std::int16_t>& played);
 

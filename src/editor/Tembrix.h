@@ -1,0 +1,154 @@
+// The editor frame of one audio window: one recording in memory (the document),
+// its waveform and spectrogram views, the time selection, and the commands on the
+// control panel.
+//
+// Use: construct the frame (this loads the signal-processing library; when it
+// cannot be loaded the frame shows an error and ends the process with exit code 1),
+// set arReportPath and arReverse, call InputWaveFile once, lay the frame out.
+// Every handler runs on the GUI thread. An error a handler raises (a file error,
+// "Файл уже существует. Невозможно перезаписать!") leaves the handler; when the
+// handler ran for a control's event, the application's default error handler
+// shows it.
+#pragma once
+
+#include "Dialogs.h"
+#include "SharedTypes.h"
+#include "TChart.h"
+#include "TStaticText.h"
+
+#include <QFrame>
+#include <QString>
+
+#include <cstdint>
+#include <stdexcept>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QScrollBar;
+class QThread;
+class QToolButton;
+
+namespace Tembrix {
+// Most points one waveform series receives in one redraw.
+constexpr std::int32_t Nx1 = 10000;
+// Most columns one spectrogram receives in one redraw.
+constexpr std::int32_t Nx2 = 300;
+// The smallest selection a drag leaves: the dragged marker stops this far
+// from the other one.
+constexpr double MinSelectionGap = 0.001;  // seconds
+}  // namespace Tembrix
+
+// Saving refused because the chosen name already exists.
+class EFileExists : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The time selection: Lo ≤ Hi in seconds on the waveform's time axis, and the
+// three controls that show it (owned by the frame, children of PanelDiagramms).
+struct TTimeSelect {
+  double Lo = 0;
+  double Hi = 0;
+  TStaticText* LoTimeLine = nullptr;
+  TStaticText* HiTimeLine = nullptr;
+  TStaticText* ColorLabel = nullptr;
+};
+
+class TFrameTembrix : public QFrame {
+ public:
+  explicit TFrameTembrix(QWidget* AOwner = nullptr);
+  ~TFrameTembrix() override;
+
+  // --- The document (public part) ---
+  QString arReportPath;  // full path of the WAV file
+  bool arReverse = false;  // false: the file's first sample of a frame goes left
+  std::int32_t arWAVENOP = 0;  // frames in the document
+  pDoubleArray arTimeLine = nullptr;  // (i + 1) / rate seconds; never changes after the load
+  pDoubleArray arLeftCH = nullptr;
+  pDoubleArray arRightCH = nullptr;
+
+  // Loads arReportPath and shows the whole recording. A file the reader rejects
+  // leaves the document empty and the charts as they were; reader errors pass on.
+  void InputWaveFile();
+
+  // The frame index of time t (seconds): arSampRate × t in extended precision,
+  // rounded ties to even, saturated to the 32-bit range. Every time → frame
+  // conversion of the editor and of playback goes through here.
+  std::int32_t timeToFrame(double t) const;
+
+  // --- Components (the design's names) ---
+  QFrame* ScrollBox1;
+  QFrame* PanelDirect;
+  QFrame* PanelDiagramms;
+  TChart* Chart1;  // left waveform
+  TChart* Chart3;  // left spectrogram
+  TChart* Chart2;  // right waveform
+  TChart* Chart4;  // right spectrogram
+  TFastLineSeries* Series1;
+  TFastLineSeries* Series2;
+  TIsoSurfaceSeries* Series3;
+  TIsoSurfaceSeries* Series4;
+  TStaticText* StaticTextPlayPosition;
+  QScrollBar* ScrollBar1;
+  TLabel* LabelYChart;  // sizes itself to its text
+  QComboBox* ComboBoxYChart;
+  QPushButton* ButtonFileSave;
+  QToolButton* SpeedButtonSelect;
+  QPushButton* ButtonSelectCut;
+  QPushButton* ButtonMore;
+  QPushButton* ButtonLess;
+  QPushButton* Button1;  // "Play"
+  QPushButton* ButtonStop;
+  QGroupBox* GroupBoxChannels;
+  QCheckBox* CheckBoxChannel1;  // "Левый"
+  QCheckBox* CheckBoxChannel2;  // "Правый"
+  Dialogs::TFileDialog SaveDialog1{Dialogs::FileDialogKind::Save};
+
+  // --- Handlers ---
+  void SpeedButtonSelectClick(QObject* Sender);
+  void ArrMouseMove(QObject* Sender, TShiftState Shift, int X, int Y);
+  void ArrMouseLeave(QObject* Sender);
+  void ArrMouseDown(QObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
+  void ArrMouseUp(QObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
+  void ButtonMoreClick(QObject* Sender);
+  void ButtonLessClick(QObject* Sender);
+  void ScrollBar1Scroll(QObject* Sender, int ScrollCode, int& ScrollPos);
+  void ButtonSelectCutClick(QObject* Sender);
+  void ComboBoxYChartChange(QObject* Sender);
+  void ButtonFileSaveClick(QObject* Sender);
+  void Chart1MouseWheel(TChart* Sender, Qt::KeyboardModifiers Shift, int WheelDelta, QPoint MousePos, bool& Handled);
+  void Chart2MouseWheel(TChart* Sender, Qt::KeyboardModifiers Shift, int WheelDelta, QPoint MousePos, bool& Handled);
+  // Playback (TembrixPlayback.cpp).
+  void Button1Click(QObject* Sender);
+  void ButtonStopClick(QObject* Sender);
+
+  // The item selected in ComboBoxYChart, or −1 while its text matches no item
+  // (after the user typed into it).
+  int ComboBoxYChartItemIndex() const;
+
+ private:
+  friend struct TembrixTestAccess;  // tests and benchmarks look inside
+
+  // --- The document (private part) ---
+  TDateTime RecDT = 0;
+  std::uint32_t arSampRate = 0;
+  std::uint16_t arBitsPerSample = 0;
+  std::int32_t dn = 0;  // width of the current view in frames
+  TTimeSelect TimeSelect;
+  QThread* SoundPlayThread = nullptr;  // the playback this frame started last
+
+  void RepaintDiagramms(std::int32_t n1, std::int32_t n2);
+  void RepaintDiagAmplitude(std::int32_t n1, std::int32_t n2);
+  void RepaintDiagFreq(std::int32_t n1, std::int32_t n2);
+  void TimeSelectRedraw();
+
+  // Waits for a playback of this frame to end before the frame goes (TembrixPlayback.cpp).
+  void StopPlaybackBeforeDestruction();
+
+  void createComponents();
+  void createMarkers();
+  TStaticText* createMarker(bool line);
+};

@@ -1,0 +1,124 @@
+// The view and edit commands of the control panel: zoom, reset, scroll, cut,
+// the waveform scale, saving, and the wheel over the waveform charts.
+#include "Tembrix.h"
+
+#include "BlockMove.h"
+#include "WaveFile.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QToolButton>
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+std::int32_t saturate(std::int64_t v) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT_MIN, INT_MAX));
+}
+
+}  // namespace
+
+void TFrameTembrix::ButtonMoreClick(QObject* /*Sender*/) {
+  const std::int32_t n1 = timeToFrame(TimeSelect.Lo);
+  const std::int32_t n2 = timeToFrame(TimeSelect.Hi);
+  dn = saturate(static_cast<std::int64_t>(n2) - n1 + 1);
+  RepaintDiagramms(n1, n2);
+  if (dn < arWAVENOP) {
+    ScrollBar1->setEnabled(true);
+    // setValue raises no scroll action, so the view is not drawn again.
+    const double position = static_cast<double>(n1) / (arWAVENOP - dn) * 100;
+    ScrollBar1->setValue(static_cast<int>(Round(std::clamp(position, 0.0, 100.0))));
+    ButtonLess->setEnabled(true);
+  }
+  SpeedButtonSelectClick(SpeedButtonSelect);  // the button's click operation: no toggle
+}
+
+void TFrameTembrix::ButtonLessClick(QObject* /*Sender*/) {
+  dn = arWAVENOP;
+  ScrollBar1->setEnabled(false);
+  ButtonLess->setEnabled(false);
+  RepaintDiagramms(0, arWAVENOP - 1);
+  SpeedButtonSelectClick(nullptr);
+}
+
+void TFrameTembrix::ScrollBar1Scroll(QObject* /*Sender*/, int /*ScrollCode*/, int& ScrollPos) {
+  const std::int64_t n1 = Round(ScrollPos / 100.0 * (static_cast<double>(arWAVENOP) - dn));
+  const std::int64_t n2 = n1 + dn - 1;
+  RepaintDiagramms(saturate(n1), saturate(n2));
+  SpeedButtonSelectClick(SpeedButtonSelect);
+}
+
+void TFrameTembrix::ButtonSelectCutClick(QObject* /*Sender*/) {
+  // Only frames that exist are removed. A selection taken from a view that no
+  // longer matches the document (a redraw of an emptied range keeps the old
+  // picture) could otherwise reach past the end and drive arWAVENOP below the
+  // selection or below zero.
+  const std::int32_t n1 = std::clamp(timeToFrame(TimeSelect.Lo), 0, arWAVENOP);
+  const std::int32_t n2 = std::clamp(timeToFrame(TimeSelect.Hi), n1, arWAVENOP);
+  const std::int32_t removed = n2 - n1;
+
+  // Frame n2 becomes frame n1; one forward move per channel, in place.
+  const std::intptr_t bytes = static_cast<std::intptr_t>(arWAVENOP - n2) * sizeof(double);
+  BlockMove::Move(arLeftCH + n2, arLeftCH + n1, bytes);
+  BlockMove::Move(arRightCH + n2, arRightCH + n1, bytes);
+  arWAVENOP -= removed;
+
+  // The series still hold the points of the view drawn before the cut.
+  const std::int32_t a = timeToFrame(Series1->XValues.MinValue());
+  const std::int32_t b = timeToFrame(Series1->XValues.MaxValue());
+  RepaintDiagramms(a, saturate(static_cast<std::int64_t>(b) - removed));
+  SpeedButtonSelectClick(nullptr);
+}
+
+void TFrameTembrix::ComboBoxYChartChange(QObject* /*Sender*/) {
+  const int index = ComboBoxYChartItemIndex();
+  TChartAxis& left1 = *Chart1->LeftAxis;
+  TChartAxis& left2 = *Chart2->LeftAxis;
+  if (index == 0) {  // "Фикс": the full range of the file's sample values
+    left1.SetAutomatic(false);
+    left2.SetAutomatic(false);
+    left1.SetAutomaticMaximum(false);
+    left2.SetAutomaticMaximum(false);
+    left1.SetAutomaticMinimum(false);
+    left2.SetAutomaticMinimum(false);
+    double maximum = 0, minimum = 0;
+    bool known = true;
+    switch (arBitsPerSample) {
+      case 16: maximum = 32767; minimum = -32768; break;
+      case 32: maximum = 2147483647.0; minimum = -2147483648.0; break;
+      case 8: maximum = 255; minimum = 0; break;
+      default: known = false; break;  // other depths stay at the range they show
+    }
+    if (known) {
+      left1.SetMaximum(maximum);
+      left2.SetMaximum(maximum);
+      left1.SetMinimum(minimum);
+      left2.SetMinimum(minimum);
+    }
+  }
+  if (index == 1) {  // "Авто"
+    left1.SetAutomatic(true);
+    left2.SetAutomatic(true);
+  }
+}
+
+void TFrameTembrix::ButtonFileSaveClick(QObject* /*Sender*/) {
+  if (arBitsPerSample != 16) {
+    Dialogs::ShowMessage(this, QStringLiteral("Формат файла не соответствует Зарнит!!! Сохранение отключено!"),
+                         QStringLiteral("Несоответствие формата"), Dialogs::Icon::None);
+    return;
+  }
+  if (!SaveDialog1.Execute(this)) return;
+  if (QFileInfo::exists(SaveDialog1.FileName))  // follows a symbolic link to its target
+    throw EFileExists("Файл уже существует. Невозможно перезаписать!");
+  WaveFile::SaveDataToWavFile(SaveDialog1.FileName.toStdString(), false, arTimeLine, arLeftCH, arRightCH,
+                              arWAVENOP);
+}
+
+void TFrameTembrix::Chart1MouseWheel(TChart*, Qt::KeyboardModifiers, int, QPoint, bool&) {}
+
+void TFrameTembrix::Chart2MouseWheel(TChart*, Qt::KeyboardModifiers, int, QPoint, bool&) {}

@@ -1,0 +1,123 @@
+// Playback of a sound span on a worker thread, with the play-position line.
+//
+// The Play command fills the globals below and starts a TSoundPlayThread. The
+// thread takes its own copy of the request when it is created (on the GUI
+// thread), so a later Play never changes what a running thread reads. It
+// plays the copy once on the default wave output, moves the play-position line
+// every 100 ms, stops early on PlaySoundStopper, and frees itself when done.
+// Every change to a control runs on the GUI thread through a blocking
+// hand-over; the GUI thread never waits for a playback thread.
+//
+// One playback at a time: a new request makes a running playback stop within
+// about 10 ms, and the new thread starts its work only once the one before
+// has finished and restored its controls. A window that is closed calls
+// Abandon(): the playback stops, and the controls it refers to are watched,
+// so a destroyed control is never touched.
+#pragma once
+
+#include "WaveOut.h"
+
+#include <QPointer>
+#include <QPushButton>
+#include <QThread>
+#include <QWidget>
+
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <cstdint>
+#include <vector>
+
+class TChart;
+
+namespace SoundPlayThread {
+
+// One channel's signed 16-bit samples.
+using TASWaveformSamples = std::vector<std::int16_t>;
+
+// The samples handed to a playback: one array per output channel, all of the
+// same length (index 0 left, 1 right), and their rate.
+struct TASSound {
+  std::vector<TASWaveformSamples> Channels;
+  std::uint32_t SampleRate = 0;
+};
+
+// The request of the last Play. Written and read on the GUI thread only.
+extern TASSound Sound1;
+extern QPointer<QWidget> SenderStaticTextPlayPosition;
+extern QPointer<TChart> SenderChart1;
+extern QPointer<TChart> SenderChart4;
+extern std::int32_t thSampleRate;
+extern QPointer<QPushButton> thButton;
+extern double thPositionLo;
+// Raised by Stop, cleared by Play; polled by the playback threads.
+extern std::atomic<bool> PlaySoundStopper;
+// The play position last shown by a playback (updated on the GUI thread).
+extern WaveOut::MMTIME pmmt;
+
+}  // namespace SoundPlayThread
+
+class TSoundPlayThread : public QThread {
+  Q_OBJECT
+
+ public:
+  // Takes a copy of the request in the globals. Created suspended: nothing
+  // runs before Start().
+  TSoundPlayThread();
+  ~TSoundPlayThread() override;
+
+  // Deletes the object on the GUI thread once the thread has finished.
+  void SetFreeOnTerminate(bool Value);
+  void Start() { start(); }
+
+  // Called on the GUI thread when the window of this playback goes away: the
+  // playback stops within about 10 ms and leaves the controls alone. Never
+  // waits.
+  void Abandon() { abandoned_ = true; }
+
+  // Places and shows the position line (GUI thread).
+  void UpdateStaticTextPlayPosition();
+
+ protected:
+  void run() override { Execute(); }
+
+ private slots:
+  // The GUI thread's half of Synchronize.
+  void RunHandOver();
+
+ private:
+  void Execute() { PlaySound1(); }
+  void PlaySound1();
+
+  // Runs f on the GUI thread and waits for it; an error raised there is
+  // raised again here.
+  template <class F>
+  void Synchronize(F f);
+  // Sleeps, waking early once this playback is abandoned or superseded.
+  void Sleep(int Milliseconds) const;
+  bool Superseded() const;
+  bool Abandoned() const { return abandoned_ || Superseded(); }
+
+  // The request as it stood when the thread was created.
+  SoundPlayThread::TASSound sound_;
+  QPointer<QWidget> line_;
+  QPointer<TChart> chart1_;
+  QPointer<TChart> chart4_;
+  QPointer<QPushButton> button_;
+  std::int32_t sampleRate_;
+  double positionLo_;
+  std::uint64_t request_;  // the number of the Play request this thread serves
+  std::shared_future<void> previousDone_;  // the playback requested before this one
+  std::promise<void> done_;
+
+  WaveOut::MMTIME position_{};  // written before each hand-over, read inside it
+  std::mutex handOverMutex_;
+  std::condition_variable handOverDone_;
+  std::function<void()> handOverWork_;  // set while a hand-over is pending
+  std::exception_ptr handOverError_;
+  std::atomic<bool> abandoned_{false};
+  bool freeOnTerminate_ = false;
+};

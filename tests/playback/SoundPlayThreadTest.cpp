@@ -1,0 +1,267 @@
+// The playback thread on the real test sound server, with real widgets: what
+// is heard, where the line stands, what happens to the Play button, and how a
+// stop, a failure, a closed window and a second request end a playback.
+#include "MonitorCapture.h"
+#include "SoundPlayThread.h"
+
+#include "Dialogs.h"
+#include "TChart.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QEvent>
+#include <QLabel>
+#include <QTest>
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+using namespace SoundPlayThread;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// Processes GUI events until `done` holds or the time is up.
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
+  const auto end = Clock::now() + timeout;
+  while (!done()) {
+    if (Clock::now() > end) return false;
+    QTest::qWait(1);
+  }
+  return true;
+}
+
+// What the GUI thread saw of the line and the button, with the time.
+struct Observation {
+  Clock::time_point t;
+  WaveOut::DWORD sample;  // pmmt.sample when the line moved
+  QRect line;
+  bool lineVisible;
+  bool buttonEnabled;
+};
+
+class Watcher : public QObject {
+ public:
+  Watcher(QWidget* line, QPushButton* button) : line_(line), button_(button) {
+    line->installEventFilter(this);
+    button->installEventFilter(this);
+  }
+  std::vector<Observation> lineMoves;
+  bool buttonWasDisabled = false;
+
+ protected:
+  bool eventFilter(QObject* o, QEvent* e) override {
+    if (o == line_ && (e->type() == QEvent::Move || e->type() == QEvent::Show))
+      lineMoves.push_back({Clock::now(), pmmt.sample, line_->geometry(), line_->isVisible(), button_->isEnabled()});
+    if (o == button_ && e->type() == QEvent::EnabledChange && !button_->isEnabled()) buttonWasDisabled = true;
+    return false;
+  }
+
+ private:
+  QWidget* line_;
+  QPushButton* button_;
+};
+
+class PlaybackThread : public testing::Test {
+ protected:
+  void SetUp() override {
+    Dialogs::setResponder(&recorder);
+    panel = std::make_unique<QWidget>();
+    panel->resize(640, 420);
+    chart1 = new TChart(panel.get());
+    chart1->setGeometry(1, 1, 600, 100);
+    chart4 = new TChart(panel.get());
+    chart4->setGeometry(1, 301, 600, 110);
+    line = new QLabel(panel.get());
+    line->setGeometry(80, 56, 1, 17);
+    line->hide();
+    button = new QPushButton(QStringLiteral("Play"), panel.get());
+    button->setGeometry(10, 380, 75, 25);
+    panel->show();
+    // Times 0 … 10 s on the bottom axis.
+    auto* series = chart1->AddSeries<TFastLineSeries>();
+    series->AddXY(0, 0);
+    series->AddXY(10, 0);
+    chart1->Refresh();
+    watcher = std::make_unique<Watcher>(line, button);
+  }
+  void TearDown() override {
+    waitFor([this] { return !thread; });
+    Dialogs::setResponder(nullptr);
+  }
+
+  // Fills the globals as the Play command does and starts a thread.
+  void play(const std::vector<std::int16_t>& interleaved, std::uint32_t rate, double lo) {
+    Sound1.Channels.assign(2, {});
+    for (std::size_t i = 0; i + 1 < interleaved.size(); i += 2) {
+      Sound1.Channels[0].push_back(interleaved[i]);
+      Sound1.Channels[1].push_back(interleaved[i + 1]);
+    }
+    Sound1.SampleRate = rate;
+    SenderStaticTextPlayPosition = line;
+    SenderChart1 = chart1;
+    SenderChart4 = chart4;
+    thSampleRate = std::int32_t(rate);
+    thButton = button;
+    thPositionLo = lo;
+    PlaySoundStopper = false;
+    auto* t = new TSoundPlayThread();
+    t->SetFreeOnTerminate(true);
+    thread = t;
+    t->Start();
+  }
+
+  bool waitUntilFinished(std::chrono::milliseconds timeout = 10s) {
+    return waitFor([this] { return !thread; }, timeout);
+  }
+
+  Dialogs::Recorder recorder;
+  std::unique_ptr<QWidget> panel;
+  TChart* chart1 = nullptr;
+  TChart* chart4 = nullptr;
+  QLabel* line = nullptr;
+  QPushButton* button = nullptr;
+  std::unique_ptr<Watcher> watcher;
+  QPointer<TSoundPlayThread> thread;
+};
+
+TEST_F(PlaybackThread, PlaysItsOwnCopySampleForSampleWhileTheLineFollowsTheSound) {
+  MonitorCapture capture;
+  const auto sound = stereoTones(3 * kCaptureRate / 2, 440, 1000);
+  play(sound, kCaptureRate, 2.0);
+  // A later request must not change what this playback plays.
+  Sound1.Channels.assign(2, TASWaveformSamples(10, 5));
+  ASSERT_TRUE(waitUntilFinished());
+  const auto finished = Clock::now();
+
+  EXPECT_TRUE(recorder.messages().empty());
+  EXPECT_TRUE(button->isEnabled());
+  EXPECT_FALSE(line->isVisible());
+  capture.waitUntilCaptured(finished);
+  const auto offset = findExact(capture.samples(), sound);
+  ASSERT_TRUE(offset) << "the captured sound differs from the request";
+
+  const auto& moves = watcher->lineMoves;
+  ASSERT_GE(moves.size(), 6u);
+  std::vector<double> errors;
+  for (const Observation& o : moves) {
+    EXPECT_FALSE(o.buttonEnabled) << "Play enabled while playing";
+    const double t = double(o.sample) / kCaptureRate + 2.0;
+    EXPECT_EQ(o.line.left(), chart1->BottomAxis->CalcPosValue(t));
+    EXPECT_EQ(o.line.top(), chart1->ChartRect().Top + 1);
+    EXPECT_EQ(o.line.height(), 2 * 100 + 2 * 110);
+    EXPECT_EQ(o.line.width(), 1);
+    const double heard = capture.frameAt(o.t) - double(*offset);
+    if (heard > 0 && heard < double(sound.size() / 2)) errors.push_back((o.sample - heard) * 1000.0 / kCaptureRate);
+  }
+  // The first update comes after 500 ms of sound.
+  EXPECT_GE(capture.frameAt(moves.front().t) - double(*offset), 0.45 * kCaptureRate);
+  ASSERT_FALSE(errors.empty());
+  for (double e : errors) EXPECT_LE(std::abs(e), 30.0 * kSlowdown) << "the line is " << e << " ms off the sound";
+}
+
+TEST_F(PlaybackThread, StopEndsTheSoundPromptlyAndRestoresTheControls) {
+  MonitorCapture capture;
+  const auto sound = stereoTones(3 * kCaptureRate, 440, 1000);
+  play(sound, kCaptureRate, 0.0);
+  ASSERT_TRUE(waitFor([this] { return watcher->lineMoves.size() >= 2; }));
+  EXPECT_FALSE(button->isEnabled());
+  const auto stop = Clock::now();
+  PlaySoundStopper = true;
+  ASSERT_TRUE(waitUntilFinished(2s));
+  EXPECT_TRUE(button->isEnabled());
+  EXPECT_FALSE(line->isVisible());
+  EXPECT_TRUE(recorder.messages().empty());
+
+  capture.waitUntilCaptured(Clock::now());
+  const auto lastLoud = lastLoudFrame(capture.samples(), 100);
+  ASSERT_TRUE(lastLoud);
+  EXPECT_LE(ms(capture.frameTime(double(*lastLoud)) - stop), 150.0 * kSlowdown) << "the sound went on after Stop";
+}
+
+TEST_F(PlaybackThread, AnEmptySpanPlaysNothingAndGivesPlayBackAfterHalfASecond) {
+  MonitorCapture capture;
+  const auto start = Clock::now();
+  play({}, 22050, 1.0);
+  ASSERT_TRUE(waitUntilFinished());
+  EXPECT_GE(ms(Clock::now() - start), 450.0);
+  EXPECT_TRUE(watcher->buttonWasDisabled);
+  EXPECT_TRUE(button->isEnabled());
+  EXPECT_TRUE(watcher->lineMoves.empty()) << "the line was shown";
+  EXPECT_TRUE(recorder.messages().empty());
+  capture.waitUntilCaptured(Clock::now());
+  EXPECT_FALSE(lastLoudFrame(capture.samples(), 0));
+}
+
+TEST_F(PlaybackThread, WithoutSoundServerTheErrorBoxTellsWhyAndPlayStaysEnabled) {
+  const std::string server = std::getenv("PULSE_SERVER") ? std::getenv("PULSE_SERVER") : "";
+  setenv("PULSE_SERVER", "unix:/nonexistent/pulse/native", 1);
+  play(stereoTones(1000, 440, 1000), 22050, 0.0);
+  ASSERT_TRUE(waitUntilFinished());
+  setenv("PULSE_SERVER", server.c_str(), 1);
+
+  const auto messages = recorder.messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, QStringLiteral("Sound Playback Error"));
+  EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral("Exception: SoundPlayerThread.Execute: waveOutOpen failed: ")))
+      << messages[0].text.toStdString();
+  EXPECT_GT(messages[0].text.size(), QStringLiteral("Exception: SoundPlayerThread.Execute: waveOutOpen failed: ").size());
+  EXPECT_EQ(messages[0].icon, Dialogs::Icon::Error);
+  EXPECT_FALSE(messages[0].hasOwner);
+  EXPECT_FALSE(watcher->buttonWasDisabled);
+  EXPECT_TRUE(button->isEnabled());
+  EXPECT_FALSE(line->isVisible());
+}
+
+TEST_F(PlaybackThread, ClosingTheWindowMidPlayStopsTheSoundAndLeavesTheControlsAlone) {
+  MonitorCapture capture;
+  play(stereoTones(3 * kCaptureRate, 440, 1000), kCaptureRate, 0.0);
+  ASSERT_TRUE(waitFor([this] { return watcher->lineMoves.size() >= 2; }));
+  // The window's destructor: abandon the playback, then the controls go.
+  const auto closed = Clock::now();
+  thread->Abandon();
+  watcher.reset();
+  panel.reset();
+  ASSERT_TRUE(waitUntilFinished(2s));
+  EXPECT_TRUE(recorder.messages().empty());
+  capture.waitUntilCaptured(Clock::now());
+  const auto lastLoud = lastLoudFrame(capture.samples(), 100);
+  ASSERT_TRUE(lastLoud);
+  EXPECT_LE(ms(capture.frameTime(double(*lastLoud)) - closed), 100.0 * kSlowdown) << "the sound went on after closing";
+}
+
+TEST_F(PlaybackThread, ASecondRequestStopsTheFirstAndPlaysItself) {
+  MonitorCapture capture;
+  play(stereoTones(3 * kCaptureRate, 440, 1000), kCaptureRate, 0.0);
+  ASSERT_TRUE(waitFor([this] { return watcher->lineMoves.size() >= 2; }));
+  QPointer<TSoundPlayThread> first = thread;
+  const auto second = stereoTones(kCaptureRate, 660, 1300);
+  play(second, kCaptureRate, 0.0);
+  ASSERT_TRUE(waitFor([&] { return !first; }, 2s));
+  ASSERT_TRUE(waitUntilFinished());
+  EXPECT_TRUE(button->isEnabled());
+  EXPECT_FALSE(line->isVisible());
+  EXPECT_TRUE(recorder.messages().empty());
+
+  capture.waitUntilCaptured(Clock::now());
+  const auto captured = capture.samples();
+  const auto offset = findExact(captured, second);
+  ASSERT_TRUE(offset) << "the second request was not heard as it was";
+  // Nothing of the first is heard under the second.
+  const std::vector<std::int16_t> during(captured.begin() + 2 * std::ptrdiff_t(*offset),
+                                         captured.begin() + 2 * std::ptrdiff_t(*offset + second.size() / 2));
+  EXPECT_EQ(during, second);
+  // While the second played, Play stayed disabled.
+  for (const Observation& o : watcher->lineMoves) {
+    if (o.t > capture.frameTime(double(*offset)) && o.t < capture.frameTime(double(*offset + second.size() / 2))) {
+      EXPECT_FALSE(o.buttonEnabled);
+    }
+  }
+}
+
+}  // namespace
