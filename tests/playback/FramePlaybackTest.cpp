@@ -1,5 +1,7 @@
 // Play and Stop of the editor frame, driven with real clicks on a shown frame
 // that holds a recording, heard through the test sound server.
+// (EditorTestSupport.h gives the look inside the frame and the open flow's
+// layout.)
 #include "EditorTestSupport.h"
 #include "MonitorCapture.h"
 #include "SoundPlayThread.h"
@@ -12,6 +14,9 @@
 #include <QTest>
 
 #include <cmath>
+#include <fstream>
+#include <functional>
+#include <string>
 #include <memory>
 #include <numbers>
 
@@ -29,6 +34,32 @@ std::int16_t toneAt(std::int64_t frame, double hz) {
 }
 std::int16_t leftAt(std::int64_t frame) { return toneAt(frame, 440); }
 std::int16_t rightAt(std::int64_t frame) { return toneAt(frame, 1000); }
+
+// A PCM WAV file of two channels; sample(frame, channel) as it lies in the file.
+void writeStereoWav(const std::string& path, std::uint32_t rate, std::uint16_t bits, std::int64_t frames,
+                    const std::function<std::int64_t(std::int64_t, int)>& sample) {
+  const std::uint32_t block = 2u * bits / 8;
+  const std::uint32_t dataBytes = std::uint32_t(frames) * block;
+  std::string out;
+  auto put = [&out](std::uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) out.push_back(char(v >> (8 * i)));
+  };
+  out += "RIFF";
+  put(36 + dataBytes, 4);
+  out += "WAVEfmt ";
+  put(16, 4);
+  put(1, 2);
+  put(2, 2);
+  put(rate, 4);
+  put(rate * block, 4);
+  put(block, 2);
+  put(bits, 2);
+  out += "data";
+  put(dataBytes, 4);
+  for (std::int64_t f = 0; f < frames; ++f)
+    for (int c = 0; c < 2; ++c) put(std::uint64_t(sample(f, c)), bits / 8);
+  std::ofstream(path, std::ios::binary) << out;
+}
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -58,16 +89,17 @@ class FramePlayback : public ::testing::Test {
   void TearDown() override {
     frame.reset();
     // A playback of the frame ends within moments of its window.
-    QTest::qWait(150);
+    EXPECT_TRUE(waitFor([] { return !AnyPlaybackRunning(); }, 2s));
+    QTest::qWait(10);  // the finished threads free themselves
     Dialogs::setResponder(nullptr);
   }
 
   void load(std::uint16_t bits = 16) {
     const std::string file = (dir.path() + QStringLiteral("/tones.wav")).toStdString();
     if (bits == 16)
-      writeWav(file, kCaptureRate, 16, 2, kFrames, [](std::int64_t f, int c) { return c == 0 ? leftAt(f) : rightAt(f); });
+      writeStereoWav(file, kCaptureRate, 16, kFrames, [](std::int64_t f, int c) { return c == 0 ? leftAt(f) : rightAt(f); });
     else
-      writeWav(file, 8000, 8, 2, 8000, [](std::int64_t, int) { return 128; });
+      writeStereoWav(file, 8000, 8, 8000, [](std::int64_t, int) { return 128; });
     frame->arReportPath = QString::fromStdString(file);
     frame->InputWaveFile();
   }
@@ -204,7 +236,7 @@ TEST_F(FramePlayback, ClosingTheWindowWhilePlayingStopsTheSound) {
   ASSERT_TRUE(waitFor([this] { return frame->StaticTextPlayPosition->isVisible(); }));
   const auto closed = Clock::now();
   frame.reset();
-  QTest::qWait(200);
+  EXPECT_TRUE(waitFor([] { return !AnyPlaybackRunning(); }, 1s));
   EXPECT_TRUE(recorder.messages().empty());
   capture.waitUntilCaptured(Clock::now());
   const auto last = lastLoudFrame(capture.samples(), 100);

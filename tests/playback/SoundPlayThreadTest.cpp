@@ -91,7 +91,7 @@ class PlaybackThread : public testing::Test {
     watcher = std::make_unique<Watcher>(line, button);
   }
   void TearDown() override {
-    waitFor([this] { return !thread; });
+    waitFor([this] { return !thread && !AnyPlaybackRunning(); });
     Dialogs::setResponder(nullptr);
   }
 
