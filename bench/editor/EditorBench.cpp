@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -40,11 +41,16 @@ long long statusBytes(const char* key) {
 }
 
 // A frame at 1920 × 1080, laid out as the open flow does, shown, with `seconds`
-// of a recording whose channels hold a sweep-like pattern.
+// of a recording. The signal is laid out relative to the recording's length (a
+// slow swell under a tone), so a whole view of any length looks alike and the
+// painting costs the same.
 std::unique_ptr<TFrameTembrix> openRecording(const QTemporaryDir& dir, std::int64_t seconds, long long* rssGrowth) {
   const std::string file = (dir.path() + QStringLiteral("/rec%1.wav").arg(seconds)).toStdString();
-  writeWav(file, kRate, 16, 2, seconds * kRate, [](std::int64_t n, int c) {
-    return static_cast<std::int64_t>((n * (c ? 7 : 13)) % 20000 - 10000);
+  const double total = static_cast<double>(seconds * kRate);
+  writeWav(file, kRate, 16, 2, seconds * kRate, [total](std::int64_t n, int c) {
+    const double swell = 12000 * std::sin(2 * M_PI * 40 * (n / total));
+    const double tone = 3000 * std::sin(2 * M_PI * (c ? 5000 : 2000) * n / double(kRate));
+    return std::llround(swell + tone);
   });
   auto frame = std::make_unique<TFrameTembrix>();
   frame->resize(1920, 1080);

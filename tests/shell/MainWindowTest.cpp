@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QMdiSubWindow>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QWebEngineView>
 
 #include <sys/stat.h>
@@ -103,21 +102,6 @@ TEST_F(MainWindowTest, ClosingTheWelcomeWindowLeavesTheMainWindow) {
   ASSERT_TRUE(Form1);
   EXPECT_TRUE(Form1->isVisible());
   EXPECT_EQ(windowCount(), 0);
-}
-
-// Not a fixture: the event loop itself must end when the main window closes.
-TEST(ApplicationEnd, ClosingMainWindowEndsTheEventLoopWithCodeZero) {
-  Dialogs::Recorder recorder;
-  Dialogs::setResponder(&recorder);
-  CreateForms();
-  QTimer::singleShot(200, [] { Form1->close(); });
-  // Guards the test against a loop that never ends.
-  QTimer::singleShot(20000, [] { QCoreApplication::exit(99); });
-  EXPECT_EQ(QCoreApplication::exec(), 0);
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_FALSE(Form1);
-  EXPECT_FALSE(Form2);
-  Dialogs::setResponder(nullptr);
 }
 
 }  // namespace

@@ -1,0 +1,231 @@
+#include "AlignLayout.h"
+#include "Application.h"
+#include "Dialogs.h"
+#include "FormTembrix.h"
+#include "ShellTestSupport.h"
+#include "Tembrix.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QMdiSubWindow>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+void put16(QByteArray& b, std::uint16_t v) {
+  b.append(char(v & 0xFF)).append(char(v >> 8));
+}
+void put32(QByteArray& b, std::uint32_t v) {
+  put16(b, std::uint16_t(v & 0xFFFF));
+  put16(b, std::uint16_t(v >> 16));
+}
+
+// A PCM WAV file of `frames` two-channel 16-bit frames: a tone on the left, a
+// lower one on the right. `channels` is written into the format as given.
+QString writeWav(const QString& path, int frames, std::uint16_t channels = 2) {
+  const std::uint32_t rate = 8000;
+  QByteArray data;
+  for (int i = 0; i < frames; ++i) {
+    put16(data, std::uint16_t(std::int16_t(8000 * std::sin(i * 0.3))));
+    put16(data, std::uint16_t(std::int16_t(6000 * std::sin(i * 0.05))));
+  }
+  QByteArray b("RIFF");
+  put32(b, 36 + std::uint32_t(data.size()));
+  b.append("WAVEfmt ");
+  put32(b, 16);
+  put16(b, 1);
+  put16(b, channels);
+  put32(b, rate);
+  put32(b, rate * channels * 2);
+  put16(b, std::uint16_t(channels * 2));
+  put16(b, 16);
+  b.append("data");
+  put32(b, std::uint32_t(data.size()));
+  b.append(data);
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(b) != b.size()) ADD_FAILURE() << "cannot write " << path.toStdString();
+  return path;
+}
+
+class OpenFlowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    Dialogs::setResponder(&recorder);
+    CreateForms();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form1.data()));
+    wav = writeWav(dir.filePath(QStringLiteral("запись.wav")), 4000);
+  }
+  void TearDown() override {
+    CloseMainWindow();
+    Dialogs::setResponder(nullptr);
+  }
+  TForm3* open(const QString& name) {
+    recorder.queueFileName(name);
+    ClickOpen();
+    return Form3;
+  }
+  int windowCount() const { return static_cast<int>(Form1->MdiArea->subWindowList().size()); }
+  // Makes the main window just tall enough for a frame `height` pixels high.
+  void setFrameHeight(int height) {
+    TForm3* probe = open(wav);
+    ASSERT_TRUE(probe);
+    const int delta = height - probe->FrameTembrix1->ScrollBox1->height();
+    probe->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    Form1->resize(Form1->width(), Form1->height() + delta);
+    QCoreApplication::processEvents();
+  }
+
+  Dialogs::Recorder recorder;
+  QTemporaryDir dir;
+  QString wav;
+};
+
+TEST_F(OpenFlowTest, ValidFileGivesMaximizedLaidOutAudioWindow) {
+  setFrameHeight(584);
+  TForm3* form = open(wav);
+  ASSERT_TRUE(form);
+  EXPECT_TRUE(recorder.messages().empty());
+  EXPECT_EQ(windowCount(), 2);
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Аудио"));
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_TRUE(form->isMaximized());
+  EXPECT_EQ(Form1->MdiArea->activeSubWindow(), form);
+
+  TFrameTembrix& f = *form->FrameTembrix1;
+  EXPECT_EQ(f.arReportPath, wav);
+  EXPECT_FALSE(f.arReverse);
+  EXPECT_EQ(f.arWAVENOP, 4000);
+  ASSERT_EQ(f.ScrollBox1->height(), 584);
+  ASSERT_EQ(f.PanelDirect->height(), 150);
+  EXPECT_EQ(f.PanelDiagramms->height(), 434);
+  EXPECT_EQ(f.PanelDiagramms->y(), f.ScrollBox1->contentsRect().top());
+  // Top to bottom: Chart1, Chart3, Chart2, Chart4, a quarter each, then the panel.
+  int y = f.Chart1->y();
+  for (QWidget* chart : {f.Chart1, f.Chart3, f.Chart2, f.Chart4}) {
+    EXPECT_EQ(chart->height(), 108);
+    EXPECT_EQ(chart->y(), y);
+    y += 108;
+  }
+  EXPECT_EQ(f.PanelDirect->y(), f.PanelDiagramms->geometry().bottom() + 1);
+  EXPECT_EQ(AlignLayout::Align(f.PanelDirect), AlignLayout::alTop);
+}
+
+TEST_F(OpenFlowTest, ResizingChangesWidthsOnly) {
+  TForm3* form = open(wav);
+  ASSERT_TRUE(form);
+  TFrameTembrix& f = *form->FrameTembrix1;
+  const int diagrams = f.PanelDiagramms->height();
+  const int chart = f.Chart4->height();
+  const int width = f.Chart4->width();
+  ASSERT_GT(chart, 0);
+
+  Form1->resize(Form1->width() + 200, Form1->height() + 150);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(f.Chart4->width(), width + 200);
+  EXPECT_EQ(f.PanelDirect->width(), f.PanelDiagramms->width());
+  EXPECT_EQ(f.PanelDiagramms->height(), diagrams);
+  EXPECT_EQ(f.Chart4->height(), chart);
+  EXPECT_EQ(f.PanelDirect->height(), 150);
+}
+
+TEST_F(OpenFlowTest, TwoOpensGiveTwoWindowsAndTheFirstKeepsWorking) {
+  TForm3* first = open(wav);
+  TForm3* second = open(wav);  // the same file opens more than once
+  ASSERT_TRUE(first && second);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(Form3, second);
+  EXPECT_EQ(windowCount(), 3);
+  EXPECT_TRUE(second->isMaximized());
+  EXPECT_EQ(Form1->MdiArea->activeSubWindow(), second);
+  EXPECT_EQ(second->FrameTembrix1->arWAVENOP, 4000);
+
+  // Closing the second leaves the first able to load and draw spectrograms.
+  second->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(Form3);
+  EXPECT_TRUE(first->isVisible());
+  first->FrameTembrix1->arReportPath = writeWav(dir.filePath(QStringLiteral("second.wav")), 3000);
+  first->FrameTembrix1->InputWaveFile();
+  EXPECT_EQ(first->FrameTembrix1->arWAVENOP, 3000);
+  EXPECT_TRUE(recorder.messages().empty());
+}
+
+TEST_F(OpenFlowTest, ReaderErrorLeavesEmptyWindowAndShowsMessage) {
+  const QString bad = writeWav(dir.filePath(QStringLiteral("no-channels.wav")), 100, 0);
+  TForm3* form = open(bad);
+  ASSERT_TRUE(form);
+  EXPECT_EQ(windowCount(), 2);
+  EXPECT_TRUE(form->isVisible());
+  const auto messages = recorder.messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_FALSE(messages[0].text.isEmpty());
+  EXPECT_EQ(messages[0].icon, Dialogs::Icon::Stop);
+  // The layout did not run for it.
+  EXPECT_EQ(AlignLayout::Align(form->FrameTembrix1->PanelDiagramms), AlignLayout::alClient);
+  EXPECT_EQ(AlignLayout::Align(form->FrameTembrix1->PanelDirect), AlignLayout::alBottom);
+
+  // The program goes on: the next open works.
+  recorder.clear();
+  EXPECT_EQ(open(wav)->FrameTembrix1->arWAVENOP, 4000);
+  EXPECT_TRUE(recorder.messages().empty());
+}
+
+TEST_F(OpenFlowTest, FileTheReaderDoesNotAcceptGivesLaidOutEmptyWindow) {
+  const QString text = dir.filePath(QStringLiteral("notes.wav"));
+  QFile file(text);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("not a recording at all");
+  file.close();
+  TForm3* form = open(text);
+  ASSERT_TRUE(form);
+  EXPECT_TRUE(recorder.messages().empty());
+  EXPECT_EQ(form->FrameTembrix1->arWAVENOP, 0);
+  EXPECT_EQ(AlignLayout::Align(form->FrameTembrix1->PanelDirect), AlignLayout::alTop);
+}
+
+TEST_F(OpenFlowTest, WindowTooSmallForTheControlPanelGetsEmptyDiagramPanel) {
+  setFrameHeight(100);
+  TForm3* form = open(wav);
+  ASSERT_TRUE(form);
+  TFrameTembrix& f = *form->FrameTembrix1;
+  ASSERT_LT(f.ScrollBox1->height(), f.PanelDirect->height());
+  EXPECT_EQ(f.PanelDiagramms->height(), 0);
+  for (QWidget* chart : {f.Chart1, f.Chart2, f.Chart3, f.Chart4}) EXPECT_EQ(chart->height(), 0);
+  EXPECT_EQ(f.PanelDirect->y(), f.ScrollBox1->contentsRect().top());
+}
+
+// Not a fixture: the event loop itself must end when the main window closes.
+TEST(ApplicationEnd, ClosingMainWindowFreesEveryWindowAndEndsWithCodeZero) {
+  QTemporaryDir dir;
+  const QString wav = writeWav(dir.filePath(QStringLiteral("a.wav")), 2000);
+  Dialogs::Recorder recorder;
+  Dialogs::setResponder(&recorder);
+  CreateForms();
+  recorder.queueFileName(wav);
+  Form1->N1Click();
+  QPointer<TForm3> first = Form3;
+  recorder.queueFileName(wav);
+  Form1->N1Click();
+  ASSERT_TRUE(first && Form3 && first != Form3);
+  QPointer<TFrameTembrix> frame = Form3->FrameTembrix1;
+
+  QTimer::singleShot(100, [] { Form1->close(); });
+  QTimer::singleShot(20000, [] { QCoreApplication::exit(99); });  // guards against a loop that never ends
+  EXPECT_EQ(QCoreApplication::exec(), 0);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(Form1);
+  EXPECT_FALSE(first);
+  EXPECT_FALSE(Form3);
+  EXPECT_FALSE(frame);
+  EXPECT_TRUE(recorder.messages().empty());
+  Dialogs::setResponder(nullptr);
+}
+
+}  // namespace
