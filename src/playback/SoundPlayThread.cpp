@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <memory>
 #include <mutex>
-#include <exception>
 #include <new>
 #include <stdexcept>
 #include <string>
