@@ -17,6 +17,7 @@
 #include "TStaticText.h"
 
 #include <QFrame>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
@@ -30,6 +31,7 @@ class QPushButton;
 class QScrollBar;
 class QThread;
 class QToolButton;
+class TSoundPlayThread;
 
 namespace Tembrix {
 // Most points one waveform series receives in one redraw.
@@ -138,14 +140,14 @@ class TFrameTembrix : public QFrame {
   std::uint16_t arBitsPerSample = 0;
   std::int32_t dn = 0;  // width of the current view in frames
   TTimeSelect TimeSelect;
-  QThread* SoundPlayThread = nullptr;  // the playback this frame started last
+  QPointer<TSoundPlayThread> SoundPlayThread;  // the playback this frame started last; null once it ended
 
   void RepaintDiagramms(std::int32_t n1, std::int32_t n2);
   void RepaintDiagAmplitude(std::int32_t n1, std::int32_t n2);
   void RepaintDiagFreq(std::int32_t n1, std::int32_t n2);
   void TimeSelectRedraw();
 
-  // Waits for a playback of this frame to end before the frame goes (TembrixPlayback.cpp).
+  // Stops a playback of this frame and cuts it off from the controls (TembrixPlayback.cpp).
   void StopPlaybackBeforeDestruction();
 
   void createComponents();

@@ -1,10 +1,65 @@
-// Playback of the selection: Play and Stop. Placeholders until playback lands.
+// Playback of the selection: Play and Stop.
 #include "Tembrix.h"
 
-void TFrameTembrix::Button1Click(QObject* /*Sender*/) {}
+#include "SoundPlayThread.h"
 
-void TFrameTembrix::ButtonStopClick(QObject* /*Sender*/) {}
+#include <QCheckBox>
+#include <QPushButton>
 
-// Runs first in the destructor: a playback of this frame must not outlive the
-// controls it moves.
-void TFrameTembrix::StopPlaybackBeforeDestruction() {}
+#include <algorithm>
+#include <cstdint>
+
+void TFrameTembrix::Button1Click(QObject* /*Sender*/) {
+  if (arBitsPerSample != 16) {
+    Dialogs::ShowMessage(this, QStringLiteral("Формат файла не соответствует Зарнит!!! Прослушивание отключено!"),
+                         QStringLiteral("Несоответствие формата"), Dialogs::Icon::None);
+    return;
+  }
+  const bool left = CheckBoxChannel1->isChecked();
+  const bool right = CheckBoxChannel2->isChecked();
+  if (!left && !right) {
+    Dialogs::ShowMessage(this, QStringLiteral("Не включен ни один канал!!!"), QStringLiteral("Выбор каналов"),
+                         Dialogs::Icon::None);
+    return;
+  }
+
+  // The span, clipped to the loaded frames: rounding can reach one frame past
+  // the last, and nothing past it is read.
+  const std::int64_t frames = arLeftCH && arRightCH ? arWAVENOP : 0;
+  const std::int64_t s = std::clamp<std::int64_t>(timeToFrame(TimeSelect.Lo), 0, frames);
+  const std::int64_t n = std::clamp<std::int64_t>(timeToFrame(TimeSelect.Hi - TimeSelect.Lo), 0, frames - s);
+
+  // Both outputs from the chosen channels; one chosen channel is heard on both.
+  // Values are rounded and keep their low 16 bits.
+  using namespace SoundPlayThread;
+  const pDoubleArray out0 = left ? arLeftCH : arRightCH;
+  const pDoubleArray out1 = right ? arRightCH : arLeftCH;
+  Sound1.Channels.assign(2, TASWaveformSamples(static_cast<std::size_t>(n)));
+  for (std::int64_t i = 0; i < n; ++i) {
+    Sound1.Channels[0][static_cast<std::size_t>(i)] = static_cast<std::int16_t>(Round(out0[s + i]));
+    Sound1.Channels[1][static_cast<std::size_t>(i)] = static_cast<std::int16_t>(Round(out1[s + i]));
+  }
+
+  Sound1.SampleRate = arSampRate;
+  SenderStaticTextPlayPosition = StaticTextPlayPosition;
+  SenderChart1 = Chart1;
+  SenderChart4 = Chart4;
+  thSampleRate = static_cast<std::int32_t>(arSampRate);
+  thButton = Button1;
+  thPositionLo = TimeSelect.Lo;
+  PlaySoundStopper = false;
+
+  // The thread copies the request now; it frees itself when it has finished.
+  SoundPlayThread = new TSoundPlayThread();
+  SoundPlayThread->SetFreeOnTerminate(true);
+  SoundPlayThread->Start();
+}
+
+void TFrameTembrix::ButtonStopClick(QObject* /*Sender*/) { SoundPlayThread::PlaySoundStopper = true; }
+
+// Runs first in the destructor: the playback of this frame stops, and it never
+// touches this frame's controls again. The GUI thread does not wait for it, so
+// it cannot deadlock against a hand-over the playback is waiting in.
+void TFrameTembrix::StopPlaybackBeforeDestruction() {
+  if (SoundPlayThread) SoundPlayThread->Abandon();
+}

@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <memory>
 #include <mutex>
-#include <exception>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -42,6 +42,11 @@ class Exception : public std::runtime_error {
 };
 
 }  // namespace
+
+bool AnyPlaybackRunning() {
+  return latestDone.valid() && latestDone.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+}
+
 }  // namespace SoundPlayThread
 
 using namespace SoundPlayThread;
@@ -83,6 +88,9 @@ bool TSoundPlayThread::Superseded() const { return latestRequest.load() != reque
 // the toolkit's own event queue).
 template <class F>
 void TSoundPlayThread::Synchronize(F f) {
+  // The window is gone or going: there is nothing left to show, and the
+  // thread must not depend on a GUI thread that may be ending the program.
+  if (abandoned_) return;
   std::unique_lock lock(handOverMutex_);
   handOverWork_ = std::move(f);
   handOverError_ = nullptr;

@@ -58,6 +58,10 @@ extern std::atomic<bool> PlaySoundStopper;
 // The play position last shown by a playback (updated on the GUI thread).
 extern WaveOut::MMTIME pmmt;
 
+// Whether a playback thread has not finished yet (GUI thread). Playbacks run
+// one after another, so this is whether the latest has finished.
+bool AnyPlaybackRunning();
+
 }  // namespace SoundPlayThread
 
 class TSoundPlayThread : public QThread {
@@ -74,8 +78,8 @@ class TSoundPlayThread : public QThread {
   void Start() { start(); }
 
   // Called on the GUI thread when the window of this playback goes away: the
-  // playback stops within about 10 ms and leaves the controls alone. Never
-  // waits.
+  // playback stops within about 10 ms, leaves the controls alone and needs
+  // the GUI thread no more. Never waits.
   void Abandon() { abandoned_ = true; }
 
   // Places and shows the position line (GUI thread).

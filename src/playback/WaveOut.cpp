@@ -35,14 +35,12 @@ MMRESULT fail(MMRESULT result, std::string text) {
 // The audio library is initialised on the first open and stays so for the
 // process (initialising costs about 90 ms, which every Play would otherwise
 // wait for). A failed open drops it again, so the next open probes the
-// devices afresh once a sound server has appeared.
+// devices afresh once a sound server has appeared. It is not terminated at
+// exit: a playback thread may still be in it while the process ends.
 struct AudioLibrary {
   std::mutex mutex;  // guards initialisation and stream open/close
   bool initialized = false;
   int openDevices = 0;
-  ~AudioLibrary() {
-    if (initialized) Pa_Terminate();
-  }
 };
 AudioLibrary library;
 

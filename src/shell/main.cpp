@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
 
   PrepareWebEngine();
   TApplication app(argc, argv);
+  // The main window, a top-level window of its own, carries the taskbar entry.
   closeMainWindowOnTermination(&app);
   CreateForms();
   const int exitCode = app.exec();

@@ -21,6 +21,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -113,8 +114,15 @@ void poll() {
       record(QStringLiteral("message %1|%2|%3").arg(iconName(box->icon()), box->windowTitle(), box->text()));
       box->accept();
     } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-      record(QStringLiteral("file-dialog"));
-      dialog->selectFile(driver().open);
+      // Types the name as a person would: selectFile() leaves a focused name
+      // field alone, and the dialog has focus as soon as the window is active.
+      auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      record(name ? QStringLiteral("file-dialog") : QStringLiteral("file-dialog without a name field"));
+      if (!name) {
+        dialog->reject();
+        return;
+      }
+      name->setText(driver().open);
       static_cast<QDialog*>(dialog)->accept();  // as the dialog's own Open button does
     }
     return;

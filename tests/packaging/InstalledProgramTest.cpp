@@ -147,4 +147,46 @@ TEST_F(InstalledCopy, LauncherStartsTheExecutableInThePrivateFolder) {
   EXPECT_TRUE(run.starting("message ").isEmpty());
 }
 
+TEST_F(InstalledCopy, OpensARecordingWithTheLibraryFromItsOwnFolderAndWritesNothing) {
+  const fs::path recording = fs::path(temp.path().toStdString()) / "tone.wav";
+  writeRecording(recording);
+  const Snapshot before = snapshot(privateDir);
+
+  const Outcome run = start(QString::fromStdString(recording.string()));
+
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(run.has(QStringLiteral("file-dialog")));
+  EXPECT_TRUE(run.has(QStringLiteral("audio-window Аудио"))) << run.log.join(u'\n').toStdString();
+  EXPECT_TRUE(run.starting("message ").isEmpty()) << run.log.join(u'\n').toStdString();
+  QStringList expected;
+  for (const QString& name : LibraryFiles) expected << privateFile(name);
+  QStringList mapped = run.starting("mapped ");
+  mapped.sort();
+  EXPECT_EQ(mapped, expected);
+  EXPECT_TRUE(snapshot(privateDir) == before) << "the program changed its installed folder";
+}
+
+// The library is gone and cannot be put back: the folder refuses the entry
+// file (a folder stands at its name, which stops root as well) and, for
+// anyone but root, every other file too.
+TEST_F(InstalledCopy, WithoutLibraryAndUnwritableFolderShowsTheErrorAndEndsWithCode1) {
+  const fs::path recording = fs::path(temp.path().toStdString()) / "tone.wav";
+  writeRecording(recording);
+  for (const QString& name : LibraryFiles) fs::remove(privateDir / name.toStdString());
+  fs::create_directory(privateDir / "ipps-7.0.dll");
+  fs::permissions(privateDir, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+
+  const Outcome run = start(QString::fromStdString(recording.string()));
+
+  EXPECT_EQ(run.exitCode, 1);
+  const QStringList messages = run.starting("message ");
+  ASSERT_EQ(messages.size(), 1) << run.log.join(u'\n').toStdString();
+  EXPECT_TRUE(messages[0].startsWith(QStringLiteral("stop|"))) << messages[0].toStdString();
+  EXPECT_TRUE(messages[0].contains(QStringLiteral("Не удается загрузить библиотеки обработки сигнала")));
+  EXPECT_TRUE(messages[0].contains(QStringLiteral("Дальнейшая работа невозможна")));
+  EXPECT_FALSE(run.has(QStringLiteral("audio-window Аудио")));
+  EXPECT_TRUE(run.starting("mapped ").isEmpty());
+}
+
 }  // namespace

@@ -5,8 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <string>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <stdexcept>
 
@@ -162,4 +167,35 @@ std::vector<std::int16_t> stereoTones(std::size_t frames, double leftHz, double 
     s[2 * i + 1] = std::int16_t(std::lround(amplitude * std::sin(2 * std::numbers::pi * rightHz * t + 0.5)));
   }
   return s;
+}
+
+bool runsWithoutServer() { return std::getenv("TEMBRIX_REAL_PULSE_SERVER") != nullptr; }
+
+std::string realPulseServer() {
+  const char* s = std::getenv("TEMBRIX_REAL_PULSE_SERVER");
+  return s ? s : "";
+}
+
+int runCurrentTestWithoutServer() {
+  const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+  std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+  const char* server = std::getenv("PULSE_SERVER");
+  std::string real = std::string("TEMBRIX_REAL_PULSE_SERVER=") + (server ? server : "");
+  std::string nowhere = "PULSE_SERVER=unix:/nonexistent/pulse/native";
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  std::string noLeaks = std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") + "detect_leaks=0";
+  std::vector<char*> env;
+  for (char** e = environ; *e; ++e)
+    if (std::strncmp(*e, "PULSE_SERVER=", 13) != 0 && std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0) env.push_back(*e);
+  env.push_back(real.data());
+  env.push_back(nowhere.data());
+  env.push_back(noLeaks.data());
+  env.push_back(nullptr);
+  char self[] = "/proc/self/exe";
+  char* argv[] = {self, filter.data(), nullptr};
+  pid_t pid = -1;
+  if (posix_spawn(&pid, self, nullptr, nullptr, argv, env.data()) != 0) return -1;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

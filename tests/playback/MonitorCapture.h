@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -64,6 +65,16 @@ std::optional<std::size_t> findExact(const std::vector<std::int16_t>& captured,
 
 // Last captured frame whose left or right sample exceeds `threshold` in size.
 std::optional<std::size_t> lastLoudFrame(const std::vector<std::int16_t>& captured, int threshold);
+
+// Tests that take the sound server away run their body in a child process of
+// the test program: the audio library's shutdown after a failed open unloads
+// sound plug-ins whose start-up allocations the leak checker would report.
+// True in that child, where PULSE_SERVER points nowhere and realPulseServer()
+// names the test server.
+bool runsWithoutServer();
+std::string realPulseServer();
+// Runs the current test again in such a child; returns its exit status.
+int runCurrentTestWithoutServer();
 
 // Interleaved stereo: a sine of `leftHz` on the left and `rightHz` on the right.
 std::vector<std::int16_t> stereoTones(std::size_t frames, double leftHz, double rightHz, double amplitude = 8000);

@@ -1,0 +1,247 @@
+// Play and Stop of the editor frame, driven with real clicks on a shown frame
+// that holds a recording, heard through the test sound server.
+// (EditorTestSupport.h gives the look inside the frame and the open flow's
+// layout.)
+#include "EditorTestSupport.h"
+#include "MonitorCapture.h"
+#include "SoundPlayThread.h"
+
+#include "Dialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <memory>
+#include <numbers>
+
+using T = TembrixTestAccess;
+using namespace SoundPlayThread;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr std::int64_t kFrames = 3 * kCaptureRate;
+
+std::int16_t toneAt(std::int64_t frame, double hz) {
+  return std::int16_t(std::lround(8000 * std::sin(2 * std::numbers::pi * hz * double(frame) / kCaptureRate + 0.5)));
+}
+std::int16_t leftAt(std::int64_t frame) { return toneAt(frame, 440); }
+std::int16_t rightAt(std::int64_t frame) { return toneAt(frame, 1000); }
+
+// A PCM WAV file of two channels; sample(frame, channel) as it lies in the file.
+void writeStereoWav(const std::string& path, std::uint32_t rate, std::uint16_t bits, std::int64_t frames,
+                    const std::function<std::int64_t(std::int64_t, int)>& sample) {
+  const std::uint32_t block = 2u * bits / 8;
+  const std::uint32_t dataBytes = std::uint32_t(frames) * block;
+  std::string out;
+  auto put = [&out](std::uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) out.push_back(char(v >> (8 * i)));
+  };
+  out += "RIFF";
+  put(36 + dataBytes, 4);
+  out += "WAVEfmt ";
+  put(16, 4);
+  put(1, 2);
+  put(2, 2);
+  put(rate, 4);
+  put(rate * block, 4);
+  put(block, 2);
+  put(bits, 2);
+  out += "data";
+  put(dataBytes, 4);
+  for (std::int64_t f = 0; f < frames; ++f)
+    for (int c = 0; c < 2; ++c) put(std::uint64_t(sample(f, c)), bits / 8);
+  std::ofstream(path, std::ios::binary) << out;
+}
+
+double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
+  const auto end = Clock::now() + timeout;
+  while (!done()) {
+    if (Clock::now() > end) return false;
+    QTest::qWait(1);
+  }
+  return true;
+}
+
+class FramePlayback : public ::testing::Test {
+ protected:
+  QTemporaryDir dir;
+  Dialogs::Recorder recorder;
+  std::unique_ptr<TFrameTembrix> frame;
+
+  void SetUp() override {
+    Dialogs::setResponder(&recorder);
+    frame = std::make_unique<TFrameTembrix>();
+    frame->resize(1000, 700);
+    layOutLikeOpenFlow(*frame);
+    frame->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+  }
+  void TearDown() override {
+    frame.reset();
+    // A playback of the frame ends within moments of its window.
+    EXPECT_TRUE(waitFor([] { return !AnyPlaybackRunning(); }, 2s));
+    QTest::qWait(10);  // the finished threads free themselves
+    Dialogs::setResponder(nullptr);
+  }
+
+  void load(std::uint16_t bits = 16) {
+    const std::string file = (dir.path() + QStringLiteral("/tones.wav")).toStdString();
+    if (bits == 16)
+      writeStereoWav(file, kCaptureRate, 16, kFrames, [](std::int64_t f, int c) { return c == 0 ? leftAt(f) : rightAt(f); });
+    else
+      writeStereoWav(file, 8000, 8, 8000, [](std::int64_t, int) { return 128; });
+    frame->arReportPath = QString::fromStdString(file);
+    frame->InputWaveFile();
+  }
+  void select(double lo, double hi) {
+    if (!frame->SpeedButtonSelect->isChecked()) QTest::mouseClick(frame->SpeedButtonSelect, Qt::LeftButton);
+    T::TimeSelect(*frame).Lo = lo;
+    T::TimeSelect(*frame).Hi = hi;
+  }
+  // Clicks Play and waits until the playback has disabled Play and given it back.
+  bool playToEnd(std::chrono::milliseconds timeout = 10s) {
+    bool disabled = false;
+    QTest::mouseClick(frame->Button1, Qt::LeftButton);
+    return waitFor([&] { return (disabled = disabled || !frame->Button1->isEnabled()) && frame->Button1->isEnabled(); },
+                   timeout);
+  }
+  // The frames s … s + n − 1 as the sink plays them: left output, right output.
+  static std::vector<std::int16_t> expected(std::int64_t s, std::int64_t n, std::int16_t (*out0)(std::int64_t),
+                                            std::int16_t (*out1)(std::int64_t)) {
+    std::vector<std::int16_t> v;
+    for (std::int64_t i = s; i < s + n; ++i) {
+      v.push_back(out0(i));
+      v.push_back(out1(i));
+    }
+    return v;
+  }
+};
+
+TEST_F(FramePlayback, PlaySendsTheSelectionOfBothChannelsToTheSink) {
+  load();
+  select(1.0, 2.0);  // s = 48000, n = 48000
+  MonitorCapture capture;
+  ASSERT_TRUE(playToEnd());
+  EXPECT_FALSE(frame->StaticTextPlayPosition->isVisible());
+  EXPECT_TRUE(recorder.messages().empty());
+  capture.waitUntilCaptured(Clock::now());
+  EXPECT_TRUE(findExact(capture.samples(), expected(48000, 48000, leftAt, rightAt)));
+}
+
+TEST_F(FramePlayback, OneChosenChannelIsHeardOnBothOutputs) {
+  load();
+  select(0.5, 1.25);
+  frame->CheckBoxChannel2->setChecked(false);  // "Левый" only
+  MonitorCapture capture;
+  ASSERT_TRUE(playToEnd());
+  capture.waitUntilCaptured(Clock::now());
+  EXPECT_TRUE(findExact(capture.samples(), expected(24000, 36000, leftAt, leftAt)));
+
+  frame->CheckBoxChannel1->setChecked(false);
+  frame->CheckBoxChannel2->setChecked(true);  // "Правый" only
+  ASSERT_TRUE(playToEnd());
+  capture.waitUntilCaptured(Clock::now());
+  EXPECT_TRUE(findExact(capture.samples(), expected(24000, 36000, rightAt, rightAt)));
+}
+
+TEST_F(FramePlayback, RefusalsShowTheirBoxAndStartNothing) {
+  load(8);
+  select(0.1, 0.5);
+  QTest::mouseClick(frame->Button1, Qt::LeftButton);
+  frame->CheckBoxChannel1->setChecked(false);
+  frame->CheckBoxChannel2->setChecked(false);
+  T::arBitsPerSample(*frame) = 16;
+  QTest::mouseClick(frame->Button1, Qt::LeftButton);
+  QTest::qWait(50);
+  const auto m = recorder.messages();
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_EQ(m[0].text, QStringLiteral("Формат файла не соответствует Зарнит!!! Прослушивание отключено!"));
+  EXPECT_EQ(m[0].caption, QStringLiteral("Несоответствие формата"));
+  EXPECT_EQ(m[0].icon, Dialogs::Icon::None);
+  EXPECT_EQ(m[1].text, QStringLiteral("Не включен ни один канал!!!"));
+  EXPECT_EQ(m[1].caption, QStringLiteral("Выбор каналов"));
+  EXPECT_EQ(m[1].icon, Dialogs::Icon::None);
+  EXPECT_TRUE(frame->Button1->isEnabled()) << "a playback started";
+}
+
+TEST_F(FramePlayback, TheSpanIsRoundedToFramesAndClippedToTheRecording) {
+  load();
+  TFrameTembrix& f = *frame;
+  // The whole time line: s = 1 and n = N − 1.
+  select(f.arTimeLine[0], f.arTimeLine[kFrames - 1]);
+  QTest::mouseClick(f.ButtonStop, Qt::LeftButton);
+  QTest::mouseClick(f.Button1, Qt::LeftButton);
+  ASSERT_EQ(Sound1.Channels.size(), 2u);
+  EXPECT_EQ(Sound1.Channels[0].size(), std::size_t(kFrames - 1));
+  EXPECT_EQ(Sound1.Channels[0][0], leftAt(1));
+  EXPECT_EQ(Sound1.Channels[1].back(), rightAt(kFrames - 1));
+  EXPECT_FALSE(PlaySoundStopper) << "Play clears the stop request";
+  EXPECT_EQ(Sound1.SampleRate, std::uint32_t(kCaptureRate));
+  EXPECT_EQ(thSampleRate, kCaptureRate);
+  EXPECT_EQ(thPositionLo, f.arTimeLine[0]);
+  EXPECT_EQ(thButton, f.Button1);
+  EXPECT_EQ(SenderChart1, f.Chart1);
+  EXPECT_EQ(SenderChart4, f.Chart4);
+  EXPECT_EQ(SenderStaticTextPlayPosition, f.StaticTextPlayPosition);
+
+  // A span reaching past the last frame reads nothing beyond it.
+  select(double(kFrames - 10) / kCaptureRate, double(kFrames + 5) / kCaptureRate);
+  QTest::mouseClick(f.Button1, Qt::LeftButton);
+  EXPECT_EQ(Sound1.Channels[0].size(), 10u);
+  EXPECT_EQ(Sound1.Channels[0].back(), leftAt(kFrames - 1));
+
+  // Ties go to the even neighbour; a value keeps its low 16 bits.
+  select(0.0, 4.0 / kCaptureRate);
+  f.arLeftCH[0] = 2.5;
+  f.arLeftCH[1] = 3.5;
+  f.arLeftCH[2] = -0.5;
+  f.arLeftCH[3] = 40000.0;
+  QTest::mouseClick(f.Button1, Qt::LeftButton);
+  EXPECT_EQ(Sound1.Channels[0], (TASWaveformSamples{2, 4, 0, std::int16_t(40000 - 65536)}));
+  QTest::mouseClick(f.ButtonStop, Qt::LeftButton);
+}
+
+TEST_F(FramePlayback, StopEndsTheSoundAndGivesPlayBack) {
+  load();
+  select(0.0, 3.0);
+  MonitorCapture capture;
+  QTest::mouseClick(frame->Button1, Qt::LeftButton);
+  ASSERT_TRUE(waitFor([this] { return frame->StaticTextPlayPosition->isVisible(); }));
+  EXPECT_FALSE(frame->Button1->isEnabled());
+  const auto stop = Clock::now();
+  QTest::mouseClick(frame->ButtonStop, Qt::LeftButton);
+  ASSERT_TRUE(waitFor([this] { return frame->Button1->isEnabled(); }, 2s));
+  EXPECT_FALSE(frame->StaticTextPlayPosition->isVisible());
+  capture.waitUntilCaptured(Clock::now());
+  const auto last = lastLoudFrame(capture.samples(), 100);
+  ASSERT_TRUE(last);
+  EXPECT_LE(ms(capture.frameTime(double(*last)) - stop), 150.0 * kSlowdown);
+}
+
+TEST_F(FramePlayback, ClosingTheWindowWhilePlayingStopsTheSound) {
+  load();
+  select(0.0, 3.0);
+  MonitorCapture capture;
+  QTest::mouseClick(frame->Button1, Qt::LeftButton);
+  ASSERT_TRUE(waitFor([this] { return frame->StaticTextPlayPosition->isVisible(); }));
+  const auto closed = Clock::now();
+  frame.reset();
+  EXPECT_TRUE(waitFor([] { return !AnyPlaybackRunning(); }, 1s));
+  EXPECT_TRUE(recorder.messages().empty());
+  capture.waitUntilCaptured(Clock::now());
+  const auto last = lastLoudFrame(capture.samples(), 100);
+  ASSERT_TRUE(last);
+  EXPECT_LE(ms(capture.frameTime(double(*last)) - closed), 100.0 * kSlowdown);
+}
+
+}  // namespace
