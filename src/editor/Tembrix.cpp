@@ -329,14 +329,18 @@ void TFrameTembrix::RepaintDiagramms(std::int32_t n1, std::int32_t n2) {
   RepaintDiagFreq(n1, n2);
 }
 
-// --- Waveform view: frames n1 … n2 − 1, thinned to at most Nx1 points ---
-
-void TFrameTembrix::RepaintDiagAmplitude(std::int32_t n1, std::int32_t n2) {
+bool TFrameTembrix::ClampRange(std::int32_t& n1, std::int32_t& n2) const {
   if (n1 < 0) n1 = 0;
   if (n1 > arWAVENOP) n1 = arWAVENOP;
   if (n2 < 0) n2 = 0;
   if (n2 > arWAVENOP) n2 = arWAVENOP;
-  if (n1 >= n2) return;  // the charts keep what they show
+  return n1 < n2;
+}
+
+// --- Waveform view: frames n1 … n2 − 1, thinned to at most Nx1 points ---
+
+void TFrameTembrix::RepaintDiagAmplitude(std::int32_t n1, std::int32_t n2) {
+  if (!ClampRange(n1, n2)) return;  // the charts keep what they show
 
   const std::int32_t WAVENOPCUT = n2 - n1;
   std::int32_t k = 1;
@@ -361,11 +365,7 @@ void TFrameTembrix::RepaintDiagAmplitude(std::int32_t n1, std::int32_t n2) {
 // --- Spectrogram view: at most Nx2 columns of W-sample windows over n1 … n2 ---
 
 void TFrameTembrix::RepaintDiagFreq(std::int32_t n1, std::int32_t n2) {
-  if (n1 < 0) n1 = 0;
-  if (n1 > arWAVENOP) n1 = arWAVENOP;
-  if (n2 < 0) n2 = 0;
-  if (n2 > arWAVENOP) n2 = arWAVENOP;
-  if (n1 >= n2) return;  // the charts keep what they show
+  if (!ClampRange(n1, n2)) return;  // the charts keep what they show
 
   const std::int32_t WAVENOPCUT = n2 - n1;
   std::int32_t k = 1;

@@ -145,6 +145,8 @@ class TFrameTembrix : public QFrame {
   void RepaintDiagramms(std::int32_t n1, std::int32_t n2);
   void RepaintDiagAmplitude(std::int32_t n1, std::int32_t n2);
   void RepaintDiagFreq(std::int32_t n1, std::int32_t n2);
+  // Clamps both bounds to 0 … arWAVENOP, the lower one first; false when the range is empty.
+  bool ClampRange(std::int32_t& n1, std::int32_t& n2) const;
   void TimeSelectRedraw();
 
   // Stops a playback of this frame and cuts it off from the controls (TembrixPlayback.cpp).
