@@ -5,9 +5,11 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 
 namespace {
 
@@ -103,6 +105,100 @@ void* allocateSmall(std::size_t bytes) {
   return block;
 }
 
+void unmapBlock(void* block) {
+  const BlockHeader header = *headerOf(block);
+  munmap(header.base, header.mapLength);
+}
+
+// The usable bytes of a mapped block (the header page sits in front of them).
+std::size_t spanOf(void* block) {
+  return headerOf(block)->mapLength - static_cast<std::size_t>(static_cast<char*>(block) - static_cast<char*>(headerOf(block)->base));
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+// Loading a recording frees large blocks and asks for blocks of the same sizes
+// again at once; a fresh mapping pays a page fault per page on first touch,
+// which costs far more than the work on the data. So a few recently freed
+// mappings are kept, already backed by memory, and handed out again to a
+// request that fits with little to spare. The cache is bounded in blocks and
+// bytes, the oldest block going first; whatever does not fit is unmapped, so
+// freed memory beyond the bound goes back to the system at once. (Not in the
+// address-checking build, where reuse would hide use after free.)
+constexpr int CachedMappings = 4;
+constexpr std::size_t CachedBytesLimit = std::size_t{1} << 30;
+
+struct MappingCache {
+  std::mutex lock;
+  void* blocks[CachedMappings] = {};  // oldest first; the used ones lead
+  int count = 0;
+  std::size_t bytes = 0;
+};
+MappingCache mappingCache;
+
+// At most 1 GiB, and no more than an eighth of the machine's memory.
+std::size_t cachedBytesLimit() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageSize <= 0) return CachedBytesLimit;
+  return std::min(CachedBytesLimit, static_cast<std::size_t>(pages) / 8 * static_cast<std::size_t>(pageSize));
+}
+
+void dropCached(int index) {
+  mappingCache.bytes -= spanOf(mappingCache.blocks[index]);
+  for (int i = index + 1; i < mappingCache.count; ++i) mappingCache.blocks[i - 1] = mappingCache.blocks[i];
+  mappingCache.blocks[--mappingCache.count] = nullptr;
+}
+
+// The smallest cached block of at least span bytes and at most a quarter more.
+void* takeCachedMapping(std::size_t span) {
+  std::lock_guard<std::mutex> guard(mappingCache.lock);
+  int best = -1;
+  for (int i = 0; i < mappingCache.count; ++i) {
+    const std::size_t have = spanOf(mappingCache.blocks[i]);
+    if (have < span || have - span > span / 4) continue;
+    if (best < 0 || have < spanOf(mappingCache.blocks[best])) best = i;
+  }
+  if (best < 0) return nullptr;
+  void* block = mappingCache.blocks[best];
+  dropCached(best);
+  return block;
+}
+
+// Keeps a freed block, evicting the oldest ones to stay within the bounds.
+// The evicted blocks (or the given one, when it alone exceeds the byte bound)
+// are unmapped outside the lock.
+void cacheMapping(void* block) {
+  static_assert(CachedMappings > 0);
+  const std::size_t span = spanOf(block);
+  const std::size_t limit = cachedBytesLimit();
+  if (span > limit) {
+    unmapBlock(block);
+    return;
+  }
+  void* evicted[CachedMappings] = {};
+  int evictedCount = 0;
+  {
+    std::lock_guard<std::mutex> guard(mappingCache.lock);
+    while (mappingCache.count == CachedMappings || mappingCache.bytes + span > limit) {
+      evicted[evictedCount++] = mappingCache.blocks[0];
+      dropCached(0);
+    }
+    mappingCache.blocks[mappingCache.count++] = block;
+    mappingCache.bytes += span;
+  }
+  for (int i = 0; i < evictedCount; ++i) unmapBlock(evicted[i]);
+}
+
+__attribute__((destructor)) void releaseCachedMappings() {
+  std::lock_guard<std::mutex> guard(mappingCache.lock);
+  while (mappingCache.count > 0) {
+    void* block = mappingCache.blocks[0];
+    dropCached(0);
+    unmapBlock(block);
+  }
+}
+#endif
+
 // Large blocks are mapped directly: 2 MiB-aligned so the kernel can back them
 // with huge pages, which saves a page fault per 4 KiB on first touch. One
 // ordinary page in front of the block holds the header.
@@ -110,6 +206,9 @@ void* allocateLarge(std::size_t bytes) {
   const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   const std::size_t span = alignUp(bytes, HugePage);
   if (span < bytes || span > SIZE_MAX - HugePage) return nullptr;
+#if !defined(__SANITIZE_ADDRESS__)
+  if (void* block = takeCachedMapping(span)) return block;
+#endif
   const std::size_t mapLength = span + HugePage;
   void* mapped = mmap(nullptr, mapLength, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED) return nullptr;
@@ -137,7 +236,11 @@ void coreFree(void* block) {
   if (block == nullptr) return;
   const BlockHeader header = *headerOf(block);
   if (header.mapLength != 0) {
-    munmap(header.base, header.mapLength);
+#if defined(__SANITIZE_ADDRESS__)
+    unmapBlock(block);
+#else
+    cacheMapping(block);
+#endif
     return;
   }
 #if !defined(__SANITIZE_ADDRESS__)

@@ -102,6 +102,20 @@ TEST_F(WaveReader, DataRunningPastTheEndYieldsTheWholeFramesPresent) {
   }
 }
 
+TEST_F(WaveReader, ShorterFileAfterALongerOneShowsNothingOfTheFirst) {
+  // Both files are large enough for the reader's memory to be reused between them.
+  const int longFrames = 800000, shortFrames = 700000;
+  auto longPath = dir.write("long.wav", Riff().fmt(2, 44100, 16).data16(std::vector<std::int16_t>(2 * longFrames, 1000)).bytes());
+  std::string cut = Riff::pcm16(std::vector<std::int16_t>(2 * shortFrames, -7));
+  auto shortPath = dir.write("short.wav", Riff().fmt(2, 44100, 16).chunkDeclaring("data", 0xFFFFFFFFu, cut).bytes());
+  ASSERT_EQ(load(longPath).frames, longFrames);
+  Loaded r = load(shortPath);
+  ASSERT_EQ(r.frames, shortFrames);
+  EXPECT_EQ(r.left, std::vector<double>(shortFrames, -7));
+  EXPECT_EQ(r.right, std::vector<double>(shortFrames, -7));
+  EXPECT_EQ(load(longPath).left, std::vector<double>(longFrames, 1000));
+}
+
 TEST_F(WaveReader, MissingChunksKeepThePreviousFilesValues) {
   ASSERT_TRUE(load(dir.write("a.wav", Riff().fmt(1, 12000, 16).data16({1}).bytes())).isWave);
   Loaded r = load(dir.write("b.wav", Riff().data16({4, 5}).bytes()));
