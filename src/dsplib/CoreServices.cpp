@@ -110,12 +110,12 @@ void unmapBlock(void* block) {
   munmap(header.base, header.mapLength);
 }
 
+#if !defined(__SANITIZE_ADDRESS__)
 // The usable bytes of a mapped block (the header page sits in front of them).
 std::size_t spanOf(void* block) {
   return headerOf(block)->mapLength - static_cast<std::size_t>(static_cast<char*>(block) - static_cast<char*>(headerOf(block)->base));
 }
 
-#if !defined(__SANITIZE_ADDRESS__)
 // Loading a recording frees large blocks and asks for blocks of the same sizes
 // again at once; a fresh mapping pays a page fault per page on first touch,
 // which costs far more than the work on the data. So a few recently freed
