@@ -129,7 +129,7 @@ constexpr std::size_t CachedBytesLimit = std::size_t{1} << 30;
 
 struct MappingCache {
   std::mutex lock;
-  void* blocks[CachedMappings] = {};  // oldest first; the used ones lead
+  void* blocks[CachedMappings] = {};  // blocks[0 … count), oldest first
   int count = 0;
   std::size_t bytes = 0;
 };

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -221,6 +222,12 @@ void putSample(std::uint8_t* p, double value) {
   p[1] = static_cast<std::uint8_t>(low >> 8);
 }
 
+// Whether the signal-processing library is loaded now; the reader never loads it.
+bool libraryLoaded() {
+  std::lock_guard<std::mutex> lock(IPPDynamic::LibIntelIPP_CS);
+  return IPPDynamic::LibIntelIPP_Loaded;
+}
+
 }  // namespace
 
 TMemoryStream::TMemoryStream(std::size_t size) : size_(size), mapped_(size) {
@@ -232,7 +239,7 @@ TMemoryStream::TMemoryStream(std::size_t size) : size_(size), mapped_(size) {
   // recording after another reuses memory that is already backed instead of
   // faulting in a fresh file-sized mapping every time. The stream holds a use
   // of the library, so the block is freed before the library can be unloaded.
-  if (IPPDynamic::LibIntelIPP_Loaded && size <= std::size_t(std::numeric_limits<int>::max()) &&
+  if (size <= std::size_t(std::numeric_limits<int>::max()) && libraryLoaded() &&
       LoadExternal::LoadDynamicIIPP()) {
     memory_ = IPPDynamic::IIPP_MallocByte(static_cast<int>(size));
     if (memory_ == nullptr) {
