@@ -222,11 +222,13 @@ void putSample(std::uint8_t* p, double value) {
   p[1] = static_cast<std::uint8_t>(low >> 8);
 }
 
+#ifndef WAVEFILE_HEAP_STREAM
 // Whether the signal-processing library is loaded now; the reader never loads it.
 bool libraryLoaded() {
   std::lock_guard<std::mutex> lock(IPPDynamic::LibIntelIPP_CS);
   return IPPDynamic::LibIntelIPP_Loaded;
 }
+#endif
 
 }  // namespace
 
