@@ -2,7 +2,6 @@
 
 #include "BlockMove.h"
 #include "IPPDynamic.h"
-#include "LoadExternal.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -17,7 +16,6 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
-#include <mutex>
 #include <new>
 #include <vector>
 
@@ -222,35 +220,13 @@ void putSample(std::uint8_t* p, double value) {
   p[1] = static_cast<std::uint8_t>(low >> 8);
 }
 
-#ifndef WAVEFILE_HEAP_STREAM
-// Whether the signal-processing library is loaded now; the reader never loads it.
-bool libraryLoaded() {
-  std::lock_guard<std::mutex> lock(IPPDynamic::LibIntelIPP_CS);
-  return IPPDynamic::LibIntelIPP_Loaded;
-}
-#endif
-
 }  // namespace
 
 TMemoryStream::TMemoryStream(std::size_t size) : size_(size), mapped_(size) {
   if (size == 0) return;
 #ifdef WAVEFILE_HEAP_STREAM
-  memory_ = new std::uint8_t[size];
+  memory_ = new std::uint8_t[size]();
 #else
-  // The library's allocator keeps recently freed large blocks, so opening one
-  // recording after another reuses memory that is already backed instead of
-  // faulting in a fresh file-sized mapping every time. The stream holds a use
-  // of the library, so the block is freed before the library can be unloaded.
-  if (size <= std::size_t(std::numeric_limits<int>::max()) && libraryLoaded() &&
-      LoadExternal::LoadDynamicIIPP()) {
-    memory_ = IPPDynamic::IIPP_MallocByte(static_cast<int>(size));
-    if (memory_ == nullptr) {
-      LoadExternal::FreeDynamicIIPP();
-      throw std::bad_alloc();
-    }
-    fromLibrary_ = true;
-    return;
-  }
   void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) throw std::bad_alloc();
   ::madvise(p, size, MADV_HUGEPAGE);  // advice only; without it the stream still works
@@ -262,13 +238,7 @@ TMemoryStream::~TMemoryStream() {
 #ifdef WAVEFILE_HEAP_STREAM
   delete[] memory_;
 #else
-  if (memory_ == nullptr) return;
-  if (fromLibrary_) {
-    IPPDynamic::IIPP_Free(memory_);
-    LoadExternal::FreeDynamicIIPP();
-  } else {
-    ::munmap(memory_, mapped_);
-  }
+  if (memory_ != nullptr) ::munmap(memory_, mapped_);
 #endif
 }
 

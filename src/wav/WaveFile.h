@@ -48,15 +48,12 @@ struct EOutOfMemory : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The whole file being read, held in memory with a read position. The memory
-// comes from the signal-processing library's allocator when it is loaded (large
-// blocks there are advised for huge pages and reused after being freed), else
-// from an anonymous mapping advised for huge pages, so filling a large file does
-// not pay a page fault per 4 KiB.
+// The whole file being read, held in memory with a read position. The memory is
+// an anonymous mapping advised for huge pages, so filling a large file does not
+// pay a page fault per 4 KiB.
 class TMemoryStream {
  public:
-  // The contents are unspecified until written; throws std::bad_alloc.
-  explicit TMemoryStream(std::size_t size);
+  explicit TMemoryStream(std::size_t size);  // zero-filled; throws std::bad_alloc
   ~TMemoryStream();
   TMemoryStream(const TMemoryStream&) = delete;
   TMemoryStream& operator=(const TMemoryStream&) = delete;
@@ -72,7 +69,6 @@ class TMemoryStream {
   std::uint8_t* memory_ = nullptr;
   std::size_t size_ = 0;
   std::size_t mapped_ = 0;
-  bool fromLibrary_ = false;  // from IIPP_MallocByte, holding a use of the library
 };
 
 // State carried from GetWaveInfo to LoadWaveData and to the editor. A field whose
