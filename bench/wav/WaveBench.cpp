@@ -1,9 +1,11 @@
 // Opening and saving a 10-minute 44.1 kHz stereo 16-bit recording, each beside its
 // anchor measured in the same run:
-//   open  - libsndfile's sf_readf_double into three arrays of the same sizes, with
-//           fresh arrays every iteration (cold) and with arrays reused (warm);
-//           the machine's copy bandwidth over the same bytes;
-//   peak  - the memory a load adds to a fresh process, against file + 3 x L x 8 bytes;
+//   open  - repeated opens in one process (warm), beside libsndfile's sf_readf_double
+//           into three reused arrays of the same sizes and the machine's copy
+//           bandwidth over the same bytes;
+//   cold  - one open in a fresh process, beside libsndfile reading into fresh arrays
+//           every iteration, and the memory the open adds at its peak, against
+//           file + 3 x L x 8 bytes;
 //   save  - converting the same samples into a ready buffer and writing it with one
 //           write() and fsync(), as the writer also flushes.
 #include "IPPDynamic.h"
@@ -16,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -94,7 +97,7 @@ void BM_Open(benchmark::State& state) {
   setBytes(state);
 }
 
-// The first half of an open alone: reading the file into memory and walking it.
+// The first half of an open alone: opening the file and walking its chunks.
 void BM_GetWaveInfo(benchmark::State& state) {
   for (auto _ : state) {
     TDateTime date;
@@ -158,36 +161,45 @@ void BM_CopyAnchor(benchmark::State& state) {
   setBytes(state);
 }
 
-// Peak memory of one load in a fresh process (this program run with --peak-load).
-long peakLoadChild() {
+// One load in a fresh process (this program run with --cold-load), so nothing the
+// allocator kept from an earlier load helps: prints the memory the load added to
+// the process at its peak, in KiB, and the time it took, in nanoseconds.
+void coldLoadChild() {
   auto statusKb = [](const char* field) {
     std::ifstream in("/proc/self/status");
     for (std::string line; std::getline(in, line);)
       if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
     return 0L;
   };
-  if (!LoadExternal::LoadDynamicIIPP()) return -1;
+  if (!LoadExternal::LoadDynamicIIPP()) std::abort();
   long before = statusKb("VmRSS:");
   LibraryBuffers b;
+  auto start = std::chrono::steady_clock::now();
   openRecording(b);
+  auto took = std::chrono::steady_clock::now() - start;
   long peak = statusKb("VmHWM:");
   b.release();
-  return peak - before;
+  std::printf("%ld %lld\n", peak - before, static_cast<long long>(std::chrono::nanoseconds(took).count()));
 }
 
-void BM_PeakMemory(benchmark::State& state) {
+// The open's own time in a fresh process, and its peak memory against
+// file + 3 x L x 8 bytes.
+void BM_OpenCold(benchmark::State& state) {
   const double L = double(WaveFile::BufferLength(frames));
   long addedKb = 0;
+  long long nanoseconds = 0;
   for (auto _ : state) {
-    std::string cmd = "'" + selfPath + "' --peak-load '" + wavPath + "'";
+    std::string cmd = "'" + selfPath + "' --cold-load '" + wavPath + "'";
     FILE* p = popen(cmd.c_str(), "r");
-    if (!p || std::fscanf(p, "%ld", &addedKb) != 1) std::abort();
+    if (!p || std::fscanf(p, "%ld %lld", &addedKb, &nanoseconds) != 2) std::abort();
     pclose(p);
+    state.SetIterationTime(double(nanoseconds) / 1e9);
   }
   double budget = fileBytes + 3 * L * 8;
   state.counters["peak_MB"] = addedKb * 1024.0 / 1e6;
   state.counters["budget_MB"] = budget * 1.05 / 1e6;
   state.counters["peak_over_budget"] = addedKb * 1024.0 / (budget * 1.05);
+  setBytes(state);
 }
 
 struct SaveInput {
@@ -242,16 +254,16 @@ BENCHMARK(BM_GetWaveInfo)->Unit(benchmark::kMillisecond)->Iterations(2)->Repetit
 BENCHMARK(BM_SndfileCold)->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(repetitions);
 BENCHMARK(BM_SndfileWarm)->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(repetitions);
 BENCHMARK(BM_CopyAnchor)->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(repetitions);
-BENCHMARK(BM_PeakMemory)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
+BENCHMARK(BM_OpenCold)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1)->Repetitions(repetitions);
 BENCHMARK(BM_Save)->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(repetitions);
 BENCHMARK(BM_SaveAnchor)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(repetitions);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], "--peak-load") == 0) {
+  if (argc == 3 && std::strcmp(argv[1], "--cold-load") == 0) {
     wavPath = argv[2];
-    std::printf("%ld\n", peakLoadChild());
+    coldLoadChild();
     return 0;
   }
   if (!LoadExternal::LoadDynamicIIPP()) {

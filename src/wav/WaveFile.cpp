@@ -4,7 +4,6 @@
 #include "IPPDynamic.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,16 +17,6 @@
 #include <limits>
 #include <new>
 #include <vector>
-
-// Under AddressSanitizer the stream comes from the ordinary heap, where every byte
-// past its end is poisoned; a mapping would hide small overruns inside its last page.
-#if defined(__SANITIZE_ADDRESS__)
-#define WAVEFILE_HEAP_STREAM 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define WAVEFILE_HEAP_STREAM 1
-#endif
-#endif
 
 static_assert(std::endian::native == std::endian::little,
               "the header and the sample conversion assume a little-endian machine");
@@ -63,6 +52,11 @@ constexpr std::uint32_t idVctr = fourCC("vctr");
 // most this many bytes of a file; a RIFF file cannot address more.
 constexpr std::size_t maxFileBytes = std::numeric_limits<std::uint32_t>::max();
 
+// The piece of the file ByteAt keeps, and the window the samples pass through: small
+// enough to stay in the processor's cache while they are converted.
+constexpr std::size_t blockBytes = 4096;
+constexpr std::size_t windowBytes = 128 * 1024;
+
 // The writer's file goes out in pieces of this size rather than as one file-sized
 // buffer, whose fresh pages would cost more than the writing itself.
 constexpr std::size_t writeChunkBytes = 64 * 1024;
@@ -73,45 +67,6 @@ std::string systemError(int error) { return std::strerror(error); }
 
 std::string openError(const std::string& fileName, const std::string& reason) {
   return "Cannot open file \"" + fileName + "\". " + reason;
-}
-
-// Closes a descriptor when the scope ends, whatever happens in it.
-struct FileDescriptor {
-  int fd = -1;
-  ~FileDescriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
-// Reads the whole file (at most maxFileBytes of it) into a new stream.
-std::unique_ptr<TMemoryStream> readWholeFile(const std::string& fileName) {
-  // Non-blocking so that a named pipe cannot hang the open; it is refused below.
-  FileDescriptor file{::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
-  if (file.fd < 0) throw EFOpenError(openError(fileName, systemError(errno)));
-  struct stat info {};
-  if (::fstat(file.fd, &info) != 0) throw EFOpenError(openError(fileName, systemError(errno)));
-  if (S_ISDIR(info.st_mode)) throw EFOpenError(openError(fileName, systemError(EISDIR)));
-  if (!S_ISREG(info.st_mode)) throw EFOpenError(openError(fileName, "Not a regular file"));
-
-  std::size_t wanted = std::min<std::uint64_t>(static_cast<std::uint64_t>(info.st_size), maxFileBytes);
-  std::unique_ptr<TMemoryStream> stream;
-  try {
-    stream = std::make_unique<TMemoryStream>(wanted);
-  } catch (const std::bad_alloc&) {
-    throw EFOpenError(openError(fileName, systemError(ENOMEM)));
-  }
-  std::size_t got = 0;
-  while (got < wanted) {
-    ssize_t n = ::read(file.fd, stream->Memory() + got, wanted - got);
-    if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      throw EFOpenError(openError(fileName, systemError(errno)));
-    }
-    if (n == 0) break;  // the file shrank while being read: keep what is there
-    got += static_cast<std::size_t>(n);
-  }
-  stream->Truncate(got);
-  return stream;
 }
 
 bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
@@ -162,19 +117,54 @@ std::int16_t sampleAt(const std::uint8_t* p, unsigned width) {
   }
 }
 
-// Fills the three buffers from F frames at src. `frameBytes` is the step from one
+// Fills the two channels from n frames at src. `frameBytes` is the step from one
 // frame to the next; the second channel lies `secondOffset` bytes into a frame (0
 // for mono, so both channels get the same value).
 template <int Width>
-void convertFrames(const std::uint8_t* src, std::size_t F, std::size_t frameBytes,
-                   std::size_t secondOffset, unsigned width, std::uint32_t rate, double* time,
-                   double* first, double* second) {
-  const long double period = rate;
-  for (std::size_t j = 0; j < F; ++j, src += frameBytes) {
-    time[j] = static_cast<double>(static_cast<long double>(j + 1) / period);
+void convertFrames(const std::uint8_t* src, std::size_t n, std::size_t frameBytes,
+                   std::size_t secondOffset, unsigned width, double* first, double* second) {
+  for (std::size_t j = 0; j < n; ++j, src += frameBytes) {
     first[j] = sampleAt<Width>(src, width);
     second[j] = sampleAt<Width>(src + secondOffset, width);
   }
+}
+
+void convertFrames(const std::uint8_t* src, std::size_t n, std::size_t frameBytes,
+                   std::size_t secondOffset, unsigned width, double* first, double* second) {
+  switch (width) {
+    case 1: return convertFrames<1>(src, n, frameBytes, secondOffset, width, first, second);
+    case 2: return convertFrames<2>(src, n, frameBytes, secondOffset, width, first, second);
+    default: return convertFrames<0>(src, n, frameBytes, secondOffset, width, first, second);
+  }
+}
+
+// Converts the F frames of "data" through a small window into the three buffers
+// and returns how many frames the file still held (F unless it shrank meanwhile).
+std::size_t readFrames(TMemoryStream& file, std::size_t F, unsigned width, bool Reverse,
+                       double* time, double* left, double* right) {
+  const std::size_t frameBytes = std::size_t(Channels) * width;
+  const std::size_t secondOffset = Channels == 1 ? 0 : width;
+  // The bytes of a frame that are read: up to the end of its second channel.
+  const std::size_t used = secondOffset + width;
+  // Whole frames per window; a frame larger than the window is read one at a time,
+  // and only its used bytes (at most 2 x 8191).
+  const std::size_t perWindow = std::max<std::size_t>(1, windowBytes / frameBytes);
+  std::vector<std::uint8_t> window(std::max(windowBytes, used));
+  double* first = Reverse ? right : left;
+  double* second = Reverse ? left : right;
+
+  std::size_t done = 0;
+  while (done < F) {
+    std::size_t n = std::min(perWindow, F - done);
+    const std::size_t span = (n - 1) * frameBytes + used;
+    const std::size_t got = file.Read(DataPos + done * frameBytes, window.data(), span);
+    if (got < span) n = got < used ? 0 : (got - used) / frameBytes + 1;
+    convertFrames(window.data(), n, frameBytes, secondOffset, width, first + done, second + done);
+    FillTimeLine(time + done, done, n, SampleRate);
+    done += n;
+    if (got < span) break;
+  }
+  return done;
 }
 
 // Removes a file created by the writer unless the write completed.
@@ -222,24 +212,50 @@ void putSample(std::uint8_t* p, double value) {
 
 }  // namespace
 
-TMemoryStream::TMemoryStream(std::size_t size) : size_(size), mapped_(size) {
-  if (size == 0) return;
-#ifdef WAVEFILE_HEAP_STREAM
-  memory_ = new std::uint8_t[size]();
-#else
-  void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED) throw std::bad_alloc();
-  ::madvise(p, size, MADV_HUGEPAGE);  // advice only; without it the stream still works
-  memory_ = static_cast<std::uint8_t*>(p);
-#endif
+TMemoryStream::TMemoryStream(const std::string& fileName) : name_(fileName) {
+  // Non-blocking so that a named pipe cannot hang the open; it is refused below.
+  fd_ = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd_ < 0) throw EFOpenError(openError(fileName, systemError(errno)));
+  struct stat info {};
+  int error = ::fstat(fd_, &info) != 0 ? errno : 0;
+  std::string reason = error != 0              ? systemError(error)
+                       : S_ISDIR(info.st_mode) ? systemError(EISDIR)
+                       : !S_ISREG(info.st_mode) ? "Not a regular file"
+                                                : "";
+  if (!reason.empty()) {
+    ::close(fd_);
+    throw EFOpenError(openError(fileName, reason));
+  }
+  size_ = std::min<std::uint64_t>(static_cast<std::uint64_t>(info.st_size), maxFileBytes);
+  block_ = std::make_unique<std::uint8_t[]>(blockBytes);
 }
 
-TMemoryStream::~TMemoryStream() {
-#ifdef WAVEFILE_HEAP_STREAM
-  delete[] memory_;
-#else
-  if (memory_ != nullptr) ::munmap(memory_, mapped_);
-#endif
+TMemoryStream::~TMemoryStream() { ::close(fd_); }
+
+std::uint8_t TMemoryStream::ByteAt(std::size_t at) {
+  if (at >= size_) return 0;
+  if (at < blockStart_ || at - blockStart_ >= blockLength_) {
+    blockLength_ = 0;  // forgotten first, in case the read throws
+    blockStart_ = at - at % blockBytes;
+    blockLength_ = Read(blockStart_, block_.get(), std::min(blockBytes, size_ - blockStart_));
+  }
+  return at - blockStart_ < blockLength_ ? block_[at - blockStart_] : 0;
+}
+
+std::size_t TMemoryStream::Read(std::size_t at, std::uint8_t* to, std::size_t count) {
+  if (at >= size_) return 0;
+  count = std::min(count, size_ - at);
+  std::size_t got = 0;
+  while (got < count) {
+    ssize_t n = ::pread(fd_, to + got, count - got, static_cast<off_t>(at + got));
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      throw EFOpenError(openError(name_, systemError(errno)));
+    }
+    if (n == 0) break;  // the file shrank since it was opened
+    got += static_cast<std::size_t>(n);
+  }
+  return got;
 }
 
 std::uint32_t ReadDW() {
@@ -254,8 +270,7 @@ std::uint16_t ReadWD() {
 
 std::uint8_t ReadBT() {
   if (!Buffer) return 0;
-  std::size_t at = Buffer->Position++;
-  return at < Buffer->Size() ? Buffer->Memory()[at] : 0;
+  return Buffer->ByteAt(Buffer->Position++);
 }
 
 std::uint64_t BufferLength(std::uint64_t F) {
@@ -278,7 +293,7 @@ bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate) {
   IsWave = true;
   RecordDate = modificationDate(FileName);
   Buffer.reset();
-  Buffer = readWholeFile(FileName);
+  Buffer = std::make_unique<TMemoryStream>(FileName);
 
   if (ReadDW() != idRIFF) return IsWave = false;
   FileLen = ReadDW() + 8;
@@ -335,31 +350,35 @@ std::int32_t LoadWaveData(const std::string& /*FileName*/, bool Reverse, pDouble
 
   const std::uint64_t L = BufferLength(F);
   pDoubleArray fresh[3] = {nullptr, nullptr, nullptr};
+  auto releaseFresh = [&] {
+    for (pDoubleArray p : fresh)
+      if (p != nullptr) IPPDynamic::IIPP_Free(p);
+  };
   if (L <= std::uint64_t(std::numeric_limits<int>::max())) {
     for (pDoubleArray& p : fresh) p = IPPDynamic::IIPP_MallocDouble(static_cast<int>(L));
   }
   if (fresh[0] == nullptr || fresh[1] == nullptr || fresh[2] == nullptr) {
-    for (pDoubleArray p : fresh)
-      if (p != nullptr) IPPDynamic::IIPP_Free(p);
+    releaseFresh();
     throw EOutOfMemory("Not enough memory for a recording of " + std::to_string(F) + " frames");
   }
+  std::size_t read = 0;
+  try {
+    read = readFrames(*Buffer, F, width, Reverse, fresh[0], fresh[1], fresh[2]);
+  } catch (...) {
+    releaseFresh();
+    throw;
+  }
+  // The previous buffers go only now, when the new ones hold the recording.
   releaseAll();
+  Buffer.reset();
+  if (read == 0) {  // the file lost its samples since GetWaveInfo
+    releaseFresh();
+    return 0;
+  }
   LWTime = fresh[0];
   LWLeftCH = fresh[1];
   LWRightCH = fresh[2];
-
-  const std::uint8_t* src = Buffer->Memory() + DataPos;
-  const std::size_t frameBytes = std::size_t(Channels) * width;
-  const std::size_t secondOffset = Channels == 1 ? 0 : width;
-  double* first = Reverse ? LWRightCH : LWLeftCH;
-  double* second = Reverse ? LWLeftCH : LWRightCH;
-  switch (width) {
-    case 1: convertFrames<1>(src, F, frameBytes, secondOffset, width, SampleRate, LWTime, first, second); break;
-    case 2: convertFrames<2>(src, F, frameBytes, secondOffset, width, SampleRate, LWTime, first, second); break;
-    default: convertFrames<0>(src, F, frameBytes, secondOffset, width, SampleRate, LWTime, first, second); break;
-  }
-  Buffer.reset();
-  return static_cast<std::int32_t>(F);
+  return static_cast<std::int32_t>(read);
 }
 
 void SaveDataToWavFile(const std::string& FileName, bool /*Reverse*/, pDoubleArray& LWTime,

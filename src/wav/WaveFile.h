@@ -1,9 +1,9 @@
 // Reading and writing recordings.
 //
-// A read is two calls on the user-interface thread: GetWaveInfo loads the whole
-// file into Buffer, walks its RIFF chunks ("fmt ", "data" and the time-stamp chunk
-// "vctr"; everything else is skipped) and fills the globals below; LoadWaveData then
-// turns the "data" bytes into three buffers from the signal-processing library's
+// A read is two calls on the user-interface thread: GetWaveInfo opens the file as
+// Buffer, walks its RIFF chunks ("fmt ", "data" and the time-stamp chunk "vctr";
+// everything else is skipped) and fills the globals below; LoadWaveData then turns
+// the "data" bytes into three buffers from the signal-processing library's
 // allocator (time line, left, right) and releases Buffer. SaveDataToWavFile writes
 // a 16-bit stereo PCM file with a fixed 44-byte header and never replaces a file.
 //
@@ -14,7 +14,6 @@
 
 #include "SharedTypes.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -48,27 +47,38 @@ struct EOutOfMemory : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The whole file being read, held in memory with a read position. The memory is
-// an anonymous mapping advised for huge pages, so filling a large file does not
-// pay a page fault per 4 KiB.
+// The file being read, with a read position. The file stays open from GetWaveInfo
+// to the end of LoadWaveData, so renaming or deleting it in between changes nothing.
+// Its bytes are fetched in small pieces as they are needed rather than copied whole
+// into memory: the chunk walk touches a few of them, and the samples pass through
+// a small reused window on their way into the three buffers, so a load costs no
+// file-sized memory and no fresh page per 4 KiB of file.
 class TMemoryStream {
  public:
-  explicit TMemoryStream(std::size_t size);  // zero-filled; throws std::bad_alloc
+  // Opens a regular file; throws EFOpenError naming it and the reason.
+  explicit TMemoryStream(const std::string& fileName);
   ~TMemoryStream();
   TMemoryStream(const TMemoryStream&) = delete;
   TMemoryStream& operator=(const TMemoryStream&) = delete;
 
-  std::uint8_t* Memory() const { return memory_; }
+  // The file's size when it was opened (at most 4 GiB - 1, all a RIFF file addresses).
   std::size_t Size() const { return size_; }
-  // Forgets the bytes from newSize on (for a file that turned out shorter).
-  void Truncate(std::size_t newSize) { size_ = std::min(size_, newSize); }
+  // The byte at `at`; 0 past the end, or where the file has shrunk since it was opened.
+  std::uint8_t ByteAt(std::size_t at);
+  // Copies up to `count` bytes from `at` into `to` and returns how many there were:
+  // fewer only at the end of the file. Throws EFOpenError when the system fails.
+  std::size_t Read(std::size_t at, std::uint8_t* to, std::size_t count);
+  const std::string& FileName() const { return name_; }
   // May stand past the end after a read that ran out of bytes.
   std::size_t Position = 0;
 
  private:
-  std::uint8_t* memory_ = nullptr;
+  std::string name_;
+  int fd_ = -1;
   std::size_t size_ = 0;
-  std::size_t mapped_ = 0;
+  std::unique_ptr<std::uint8_t[]> block_;  // the piece around the last ByteAt
+  std::size_t blockStart_ = 0;
+  std::size_t blockLength_ = 0;
 };
 
 // State carried from GetWaveInfo to LoadWaveData and to the editor. A field whose
@@ -103,7 +113,7 @@ struct TWaveHeader {
 };
 static_assert(sizeof(TWaveHeader) == 44);
 
-// Reads FileName into Buffer and walks its chunks. RecordDate becomes the file's
+// Opens FileName as Buffer and walks its chunks. RecordDate becomes the file's
 // modification time in local time, or the "vctr" date when the file has one.
 // Returns IsWave: true for a RIFF/WAVE file whose "fmt " chunks all say PCM.
 bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate);
@@ -113,8 +123,9 @@ bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate);
 // Time line: (j + 1) / SampleRate seconds. 8-bit samples give 0…255, 16-bit their
 // signed value, wider ones their most significant 16 bits. Reverse swaps the
 // channels; with more than two channels the first two of each frame are read.
-// The previous buffers are released once the new ones exist; a refused allocation
-// throws and leaves them as they were. A frame count or sample rate of 0 loads
+// The previous buffers are released once the new ones are filled; a refused
+// allocation or a failing read throws and leaves them as they were. A file that
+// shrank since GetWaveInfo yields the whole frames it still holds. A frame count or sample rate of 0 loads
 // nothing: the buffers are released and set to null, and the result is 0.
 std::int32_t LoadWaveData(const std::string& FileName, bool Reverse, pDoubleArray& LWTime,
                           pDoubleArray& LWLeftCH, pDoubleArray& LWRightCH);
@@ -137,6 +148,11 @@ std::uint8_t ReadBT();
 // logarithmic scale when it is at least F, otherwise F (1000 -> 1024, 1400 -> 1400,
 // 1449 -> 2048). F must be at least 1.
 std::uint64_t BufferLength(std::uint64_t F);
+
+// Fills line[0 … count) with entries first … first + count - 1 of the time line:
+// entry j is (j + 1) / rate seconds, divided in extended precision and rounded to
+// double. rate must be > 0.
+void FillTimeLine(double* line, std::size_t first, std::size_t count, std::uint32_t rate);
 
 // Days since 1899-12-30 for a calendar date and time of day, as the editor shows
 // dates. No validation.
