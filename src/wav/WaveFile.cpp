@@ -15,7 +15,6 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
-#include <new>
 #include <vector>
 
 static_assert(std::endian::native == std::endian::little,
