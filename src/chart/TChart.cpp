@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QLinearGradient>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPen>
@@ -51,6 +52,8 @@ TChart::TChart(QWidget* Parent)
   // nothing flickers while markers move over the chart.
   setAttribute(Qt::WA_OpaquePaintEvent);
   setFocusPolicy(Qt::NoFocus);
+  // Moves without a button pressed arrive too: they decide the hover highlight.
+  setMouseTracking(true);
   titleHeight_ = QFontMetrics(titleFont_).height();
   labelHeight_ = QFontMetrics(labelFont_).height();
 }
@@ -249,6 +252,27 @@ void TChart::wheelEvent(QWheelEvent* Event) {
   // The chart neither zooms nor scrolls with the wheel, and the turn goes no
   // further up: nothing behind the chart should move either.
   Event->accept();
+}
+
+void TChart::mouseMoveEvent(QMouseEvent* Event) {
+  const QPoint p = Event->position().toPoint();
+  const TChartSeries* over = nullptr;
+  // The series drawn last lies on top.
+  for (auto it = series_.rbegin(); it != series_.rend() && !over; ++it)
+    if ((*it)->HoverHighlight && (*it)->IsUnderPointer(p)) over = it->get();
+  setHovered(over);
+  QWidget::mouseMoveEvent(Event);
+}
+
+void TChart::leaveEvent(QEvent* Event) {
+  setHovered(nullptr);
+  QWidget::leaveEvent(Event);
+}
+
+void TChart::setHovered(const TChartSeries* Series) {
+  if (Series == hovered_) return;
+  hovered_ = Series;
+  invalidate();
 }
 
 void TChart::changeEvent(QEvent* Event) {

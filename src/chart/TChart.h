@@ -29,6 +29,8 @@
 // points and repaints at once (switching an axis back to automatic rescales
 // it at once too). After a Refresh the bottom axis' Minimum and
 // Maximum are exactly the smallest and largest X of the series, without padding.
+// A series with HoverHighlight (line series have it) is drawn highlighted while
+// the mouse pointer is over its line; that changes no point, axis or mapping.
 // Pixels are in the chart's own coordinates, x counted from its left edge.
 // CalcPosValue and XScreenToValue are exact inverses over ChartRect.
 #pragma once
@@ -114,6 +116,10 @@ class TChart : public QWidget {
   static const QColor GridColor;
   static const QColor GradientColor;
 
+  // The series drawn highlighted because the mouse pointer is over its line
+  // (only series with HoverHighlight), or null.
+  const TChartSeries* HoveredSeries() const { return hovered_; }
+
   // Tells the chart that something it shows has changed; it repaints when Qt
   // next paints it.
   void invalidate();
@@ -123,14 +129,18 @@ class TChart : public QWidget {
   void resizeEvent(QResizeEvent* Event) override;
   void wheelEvent(QWheelEvent* Event) override;
   void changeEvent(QEvent* Event) override;
+  void mouseMoveEvent(QMouseEvent* Event) override;
+  void leaveEvent(QEvent* Event) override;
 
  private:
   void drawAxes(QPainter& Painter, const TChartRect& Rect) const;
+  void setHovered(const TChartSeries* Series);
 
   QString title_;
   QFont titleFont_;
   QFont labelFont_;
   std::vector<std::unique_ptr<TChartSeries>> series_;
+  const TChartSeries* hovered_ = nullptr;
   // The last picture painted, reused while nothing it shows has changed
   // (markers moving over the chart only expose parts of it).
   QPixmap cache_;

@@ -46,6 +46,8 @@ bool TChartSeries::VerticalRange(double& Low, double& High) const {
   return true;
 }
 
+bool TChartSeries::IsUnderPointer(QPoint) const { return false; }
+
 QImage& TChartSeries::rasterImage(int Width, int Height) const {
   if (raster_.width() != Width || raster_.height() != Height)
     raster_ = QImage(Width, Height, QImage::Format_ARGB32_Premultiplied);

@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QPoint>
 
 #include <cstddef>
 #include <vector>
@@ -70,6 +71,8 @@ class TChartSeries {
   int CalcXPosValue(double X) const;
 
   QColor SeriesColor;
+  // Drawn highlighted while the mouse pointer is over the series' line.
+  bool HoverHighlight = false;
 
   TChartValueList XValues;
   TChartValueList YValues;
@@ -79,6 +82,9 @@ class TChartSeries {
   virtual bool VerticalRange(double& Low, double& High) const;
   // For the chart: draws the series into its plotting area.
   virtual void Draw(QPainter& Painter, double DevicePixelRatio) const = 0;
+  // For the chart: whether chart pixel P lies on (or within a few pixels of)
+  // what the series draws. Only series that can be highlighted answer.
+  virtual bool IsUnderPointer(QPoint P) const;
 
  protected:
   TChartSeries(TChart& ParentChart, QColor Color);

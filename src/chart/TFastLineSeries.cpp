@@ -11,7 +11,24 @@
 #include <limits>
 #include <vector>
 
-TFastLineSeries::TFastLineSeries(TChart& ParentChart) : TChartSeries(ParentChart, QColor(0x44, 0x66, 0xA3)) {}
+namespace {
+
+// How far from the line, in pixels, the pointer still counts as over it.
+constexpr double kHoverReach = 3;
+
+double distanceToSegment(QPointF P, QPointF A, QPointF B) {
+  const QPointF ab = B - A;
+  const double length2 = QPointF::dotProduct(ab, ab);
+  const double t = length2 > 0 ? std::clamp(QPointF::dotProduct(P - A, ab) / length2, 0.0, 1.0) : 0.0;
+  const QPointF d = P - (A + t * ab);
+  return std::hypot(d.x(), d.y());
+}
+
+}  // namespace
+
+TFastLineSeries::TFastLineSeries(TChart& ParentChart) : TChartSeries(ParentChart, QColor(0x44, 0x66, 0xA3)) {
+  HoverHighlight = true;
+}
 
 void TFastLineSeries::AddXY(double X, double Y) {
   if (!std::isfinite(X) || !std::isfinite(Y)) throw EChartError("Недопустимое значение точки графика");
@@ -35,8 +52,10 @@ void TFastLineSeries::Draw(QPainter& Painter, double DevicePixelRatio) const {
   const TChartAxis::TMap mx = chart.BottomAxis->Map();
   const TChartAxis::TMap my = chart.LeftAxis->Map();
   const double dpr = DevicePixelRatio > 0 ? DevicePixelRatio : 1.0;
-  // The line is one pixel wide: dpr device pixels on a high-density screen.
-  const int thickness = std::max(1, static_cast<int>(std::lround(dpr)));
+  // The line is one pixel wide: dpr device pixels on a high-density screen;
+  // two while highlighted.
+  const bool highlighted = HoverHighlight && chart.HoveredSeries() == this;
+  const int thickness = std::max(1, static_cast<int>(std::lround(dpr))) * (highlighted ? 2 : 1);
 
   // Device columns of the plotting area, edges included. A value maps to the
   // pixel CalcPosValue names: its device position is taken at the pixel centre.
@@ -104,7 +123,7 @@ void TFastLineSeries::Draw(QPainter& Painter, double DevicePixelRatio) const {
   }
   QImage& image = rasterImage(width, rows);
   if (image.isNull()) return;
-  const QRgb colour = SeriesColor.rgba();
+  const QRgb colour = (highlighted ? SeriesColor.lighter(130) : SeriesColor).rgba();
   uchar* bits = image.bits();
   const qsizetype stride = image.bytesPerLine();
   for (int y = 0; y < rows; ++y) {
@@ -114,4 +133,30 @@ void TFastLineSeries::Draw(QPainter& Painter, double DevicePixelRatio) const {
   }
   image.setDevicePixelRatio(dpr);
   Painter.drawImage(QPointF(firstColumn / dpr, topRow / dpr), image);
+}
+
+bool TFastLineSeries::IsUnderPointer(QPoint P) const {
+  const TChart& chart = ParentChart();
+  const TChartRect r = chart.ChartRect();
+  if (Count() == 0 || P.x() < r.Left || P.x() > r.Right || P.y() < r.Top || P.y() > r.Bottom) return false;
+  const TChartAxis::TMap mx = chart.BottomAxis->Map();
+  const TChartAxis::TMap my = chart.LeftAxis->Map();
+  const std::vector<double>& xs = XValues.Values();
+  const std::vector<double>& ys = YValues.Values();
+  // The X values are ascending: only the points near the pointer's column,
+  // and one more on either side, make segments that can come near it.
+  const auto from = std::lower_bound(xs.begin(), xs.end(), mx.ValueAt(P.x() - kHoverReach - 1));
+  const auto to = std::upper_bound(from, xs.end(), mx.ValueAt(P.x() + kHoverReach + 1));
+  const std::size_t first = static_cast<std::size_t>(std::max<std::ptrdiff_t>(from - xs.begin() - 1, 0));
+  const std::size_t last = std::min(static_cast<std::size_t>(to - xs.begin()), xs.size() - 1);
+  // Pixel positions as drawn, pulled in from far outside like the drawing does.
+  constexpr double limit = 1e7;
+  auto at = [&](std::size_t i) {
+    return QPointF(std::clamp(mx.Pos(xs[i]), -limit, limit), std::clamp(my.Pos(ys[i]), -limit, limit));
+  };
+  const QPointF p(P);
+  if (first == last) return distanceToSegment(p, at(first), at(first)) <= kHoverReach;
+  for (std::size_t i = first; i < last; ++i)
+    if (distanceToSegment(p, at(i), at(i + 1)) <= kHoverReach) return true;
+  return false;
 }

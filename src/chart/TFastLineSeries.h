@@ -1,4 +1,5 @@
-// A line series: the points joined in X order by a thin polyline.
+// A line series: the points joined in X order by a thin polyline. It is
+// highlighted (thicker, in a lighter shade) while the pointer is over it.
 #pragma once
 
 #include "TChartSeries.h"
@@ -14,4 +15,5 @@ class TFastLineSeries : public TChartSeries {
   void AddXY(double X, double Y);
 
   void Draw(QPainter& Painter, double DevicePixelRatio) const override;
+  bool IsUnderPointer(QPoint P) const override;
 };

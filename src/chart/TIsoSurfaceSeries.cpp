@@ -86,6 +86,31 @@ std::size_t nodeIndex(const std::vector<double>& Nodes, double V, bool Irregular
   return static_cast<std::size_t>(std::clamp(std::nearbyint(f), 0.0, static_cast<double>(Nodes.size() - 1)));
 }
 
+// Where a value lies on the band scale of a series whose values run from Low
+// to High: 0 at or below the bottom of the decibel range, PaletteSteps at High,
+// NaN for NaN. Its integer part, capped at PaletteSteps − 1, is the band.
+class TBandScale {
+ public:
+  TBandScale(double Low, double High)
+      : high_(High),
+        // All equal (all zero included), or nothing above zero: no range to spread over.
+        flat_(!(High > Low) || !(High > 0)),
+        bottom_(High * std::pow(10.0, -TIsoSurfaceSeries::RangeDecibels / 10)) {}
+
+  double Level(double Y) const {
+    if (std::isnan(Y)) return Y;
+    // Compared before the logarithm, so zero and negative values never reach it.
+    if (flat_ || !(Y > bottom_)) return 0;
+    constexpr double steps = TIsoSurfaceSeries::PaletteSteps;
+    return std::min(steps + 10 * std::log10(Y / high_) / TIsoSurfaceSeries::BandDecibels, steps);
+  }
+
+ private:
+  double high_;
+  bool flat_;
+  double bottom_;
+};
+
 }  // namespace
 
 TIsoSurfaceSeries::TIsoSurfaceSeries(TChart& ParentChart) : TChartSeries(ParentChart, QColor(0x00, 0x00, 0xA0)) {}
@@ -110,11 +135,9 @@ void TIsoSurfaceSeries::AddXYZ(double X, double Y, double Z) {
 }
 
 int TIsoSurfaceSeries::BandOf(double Y) const {
-  const double low = YValues.MinValue();
-  const double high = YValues.MaxValue();
-  if (!(high > low) || std::isnan(Y)) return 0;
-  const double band = (Y - low) / (high - low) * PaletteSteps;
-  return static_cast<int>(std::clamp(band, 0.0, PaletteSteps - 1.0));
+  const double level = TBandScale(YValues.MinValue(), YValues.MaxValue()).Level(Y);
+  if (std::isnan(level)) return 0;
+  return std::min(static_cast<int>(level), TIsoSurfaceSeries::PaletteSteps - 1);
 }
 
 bool TIsoSurfaceSeries::VerticalRange(double& Low, double& High) const {
@@ -148,14 +171,15 @@ const TIsoSurfaceSeries::TGrid& TIsoSurfaceSeries::grid() const {
     g.Zs.clear();
     return g;
   }
-  g.Values.assign(nx * nz, kNaN);
+  g.Levels.assign(nx * nz, kNaN);
   const std::vector<double>& xs = XValues.Values();
   const std::vector<double>& ys = YValues.Values();
   const std::vector<double>& zs = ZValues.Values();
+  const TBandScale scale(YValues.MinValue(), YValues.MaxValue());
   for (std::size_t p = 0; p < xs.size(); ++p) {
     const std::size_t i = nodeIndex(g.Xs, xs[p], IrregularGrid);
     const std::size_t j = nodeIndex(g.Zs, zs[p], IrregularGrid);
-    g.Values[j * nx + i] = ys[p];
+    g.Levels[j * nx + i] = scale.Level(ys[p]);
   }
   return g;
 }
@@ -197,15 +221,12 @@ void TIsoSurfaceSeries::Draw(QPainter& Painter, double DevicePixelRatio) const {
   constexpr int empty = PaletteSteps;
   std::vector<QRgb> colours = Palette();
   colours.push_back(0);
-  const double low = YValues.MinValue();
-  const double high = YValues.MaxValue();
-  const double bandScale = high > low ? PaletteSteps / (high - low) : 0;
   constexpr double lastBand = PaletteSteps - 1;
 
   const bool outlines = BandPen.Visible;
   const QRgb outline = BandPen.Color.rgba();
   std::vector<int> bands(static_cast<std::size_t>(w), empty), previousBands(bands.size(), empty);
-  // One row of the surface, in band units (value − low) × bands per unit.
+  // One row of the surface on the band scale.
   std::vector<double> rowValues(nx + 1, kNaN);
   uchar* bits = image.bits();
   const qsizetype stride = image.bytesPerLine();
@@ -221,9 +242,9 @@ void TIsoSurfaceSeries::Draw(QPainter& Painter, double DevicePixelRatio) const {
       std::fill(bands.begin(), bands.end(), empty);
       continue;
     }
-    const double* v0 = &g.Values[static_cast<std::size_t>(row.I0) * nx];
-    const double* v1 = &g.Values[static_cast<std::size_t>(row.I1) * nx];
-    for (std::size_t i = 0; i < nx; ++i) rowValues[i] = (lerp(v0[i], v1[i], row.T) - low) * bandScale;
+    const double* v0 = &g.Levels[static_cast<std::size_t>(row.I0) * nx];
+    const double* v1 = &g.Levels[static_cast<std::size_t>(row.I1) * nx];
+    for (std::size_t i = 0; i < nx; ++i) rowValues[i] = lerp(v0[i], v1[i], row.T);
 
     for (std::size_t c = 0; c < bands.size(); ++c) {
       // A value beside an empty grid point is empty too (NaN spreads).

@@ -1,7 +1,7 @@
 // A grid series drawn flat: X runs along the bottom axis, Z along the left axis,
 // and Y picks the colour. The grid is filled with colour bands: the surface is
 // interpolated between neighbouring grid points and every value falls into one
-// of PaletteSteps equal bands between the smallest and largest Y.
+// of PaletteSteps bands spaced evenly in decibels below the largest Y.
 #pragma once
 
 #include "TChartSeries.h"
@@ -40,6 +40,17 @@ class TIsoSurfaceSeries : public TChartSeries {
   // The pale palette, lowest band first.
   static constexpr int PaletteSteps = 32;
   static const std::vector<QRgb>& Palette();
+  // Each band spans BandDecibels (10·log10 of the value), counted down from
+  // the largest Y: the last band holds the top BandDecibels, the first band
+  // everything at or below RangeDecibels under the largest Y, zero and
+  // negative values included. A series whose values are all equal, or whose
+  // largest value is not positive, is in the first band everywhere.
+  // 64 dB in all: wide enough for the weak parts of speech and for a tone
+  // 40 dB under another, narrow enough that the background noise of an
+  // ordinary recording (65 dB and more under its loudest bin) leaves the
+  // pauses in the first band.
+  static constexpr double BandDecibels = 2.0;
+  static constexpr double RangeDecibels = PaletteSteps * BandDecibels;
   // The band (0 … PaletteSteps − 1) of value Y with the current points' range.
   int BandOf(double Y) const;
 
@@ -48,9 +59,10 @@ class TIsoSurfaceSeries : public TChartSeries {
 
  private:
   // The points arranged as a grid: column coordinates, row coordinates and the
-  // values row by row (NaN where no point lies). Built when drawn.
+  // values' levels row by row (NaN where no point lies). Built when drawn, so
+  // the logarithm is taken once per point and not per pixel.
   struct TGrid {
-    std::vector<double> Xs, Zs, Values;
+    std::vector<double> Xs, Zs, Levels;
     bool Irregular = false;
     int NumX = 0, NumZ = 0;
     bool Valid = false;

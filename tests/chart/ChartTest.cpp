@@ -8,8 +8,12 @@
 #include <QImage>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cmath>
+#include <complex>
 #include <memory>
+#include <numbers>
+#include <vector>
 
 namespace {
 
@@ -367,11 +371,113 @@ TEST(ChartSpectrogram, PaletteHas32PaleStepsFromLowToHigh) {
   SpectrumChart s;
   s.Series->AddXYZ(0, 10, 0);
   s.Series->AddXYZ(1, 42, 0);
-  EXPECT_EQ(s.Series->BandOf(10), 0);
   EXPECT_EQ(s.Series->BandOf(42), 31);
-  EXPECT_EQ(s.Series->BandOf(10 + 32.0 / 32 * 15.5), 15);
   EXPECT_EQ(s.Series->BandOf(1e9), 31);
   EXPECT_EQ(s.Series->BandOf(-1e9), 0);
+}
+
+// The band of each pixel, read back through the palette; -1 for other colours.
+int bandAt(const QImage& Image, int X, int Y) {
+  const std::vector<QRgb>& palette = TIsoSurfaceSeries::Palette();
+  const auto it = std::find(palette.begin(), palette.end(), Image.pixel(X, Y));
+  return it == palette.end() ? -1 : static_cast<int>(it - palette.begin());
+}
+
+TEST(ChartSpectrogramBands, TwoDecibelBandsCountDownFromTheLargestValue) {
+  SpectrumChart s;
+  const double top = 4.2e6;  // a full-scale 16-bit tone in a 64-sample window
+  for (int i = 0; i < 4; ++i) s.Series->AddXYZ(i, i == 2 ? top : 1.0, 0);
+  auto down = [top](double Decibels) { return top * std::pow(10.0, -Decibels / 10); };
+  EXPECT_EQ(s.Series->BandOf(top), 31);
+  EXPECT_EQ(s.Series->BandOf(down(1)), 31);
+  EXPECT_EQ(s.Series->BandOf(down(3)), 30);
+  EXPECT_EQ(s.Series->BandOf(down(41)), 11);
+  EXPECT_EQ(s.Series->BandOf(down(61)), 1);
+  // At or below the bottom of the 64 dB range, zero and below included.
+  EXPECT_EQ(s.Series->BandOf(down(64)), 0);
+  EXPECT_EQ(s.Series->BandOf(down(200)), 0);
+  EXPECT_EQ(s.Series->BandOf(0), 0);
+  EXPECT_EQ(s.Series->BandOf(-5), 0);
+  EXPECT_EQ(s.Series->BandOf(std::nan("")), 0);
+  // The scale follows the series' own largest value, not the absolute level.
+  s.Series->Clear();
+  s.Series->AddXYZ(0, 1e-3, 0);
+  s.Series->AddXYZ(1, 1e-3 * std::pow(10.0, -4.1), 0);
+  EXPECT_EQ(s.Series->BandOf(1e-3), 31);
+  EXPECT_EQ(s.Series->BandOf(1e-3 * std::pow(10.0, -4.1)), 11);
+}
+
+TEST(ChartSpectrogramBands, FlatSeriesAreFirstBandEverywhere) {
+  // All zero, all equal and nothing above zero: no range to spread the bands
+  // over, and no logarithm of zero or division by a zero span.
+  for (const double value : {0.0, 7.5, -3.0}) {
+    SpectrumChart s(400, 160);
+    s.Series->IrregularGrid = true;
+    s.Series->BandPen.Visible = false;
+    for (int i = 0; i < 6; ++i)
+      for (int j = 0; j < 4; ++j) s.Series->AddXYZ(i * 0.01, value, j * 100.0);
+    s.Chart->Refresh();
+    EXPECT_EQ(s.Series->BandOf(value), 0) << value;
+    const QImage image = s.Chart->renderToImage();
+    const TChartRect r = s.Chart->ChartRect();
+    // Inside the axis lines and clear of the ticks.
+    for (int y = r.Top + 1; y < r.Bottom; y += 3)
+      for (int x = r.Left + 6; x < r.Right; x += 7) ASSERT_EQ(bandAt(image, x, y), 0) << value << " at " << x << "," << y;
+  }
+}
+
+// Power spectra of a real 16-bit signal, as the spectrogram view computes
+// them: unweighted 64-sample windows, |X[j]|² / W³ for bins 0 … 31.
+std::vector<std::vector<double>> powerSpectra(const std::vector<double>& Samples, int Columns, int Step) {
+  constexpr int W = 64;
+  std::vector<std::vector<double>> spectra;
+  for (int c = 0; c < Columns; ++c) {
+    std::vector<double> column;
+    for (int j = 0; j < W / 2; ++j) {
+      std::complex<double> sum = 0;
+      for (int m = 0; m < W; ++m)
+        sum += Samples[static_cast<std::size_t>(c * Step + m)] * std::polar(1.0, -2 * std::numbers::pi * j * m / W);
+      column.push_back(std::norm(sum) / (double(W) * W * W));
+    }
+    spectra.push_back(column);
+  }
+  return spectra;
+}
+
+TEST(ChartSpectrogramBands, ToneFortyDecibelsDownShowsAsItsOwnBand) {
+  // A tone in bin 3 and one 41 dB lower in bin 12, both whole periods per
+  // window so that no power leaks into the other bins; rounded to 16 bits.
+  constexpr int columns = 40, step = 37;
+  std::vector<double> samples(columns * step + 64);
+  for (std::size_t m = 0; m < samples.size(); ++m) {
+    const double t = 2 * std::numbers::pi * static_cast<double>(m) / 64;
+    samples[m] = std::round(16000 * std::sin(3 * t) + 16000 * std::pow(10.0, -41.0 / 20) * std::sin(12 * t));
+  }
+  SpectrumChart s(700, 420);
+  s.Series->IrregularGrid = true;
+  s.Series->BandPen.Visible = false;
+  s.Series->NumXValues = columns;
+  s.Series->NumZValues = 32;
+  const auto spectra = powerSpectra(samples, columns, step);
+  for (int c = 0; c < columns; ++c)
+    for (int j = 0; j < 32; ++j) s.Series->AddXYZ(c * step / 22050.0, spectra[static_cast<std::size_t>(c)][static_cast<std::size_t>(j)], j * 22050.0 / 64);
+  s.Chart->Refresh();
+  for (int c = 0; c < columns; ++c)
+    for (int j = 0; j < 32; ++j) {
+      const int expected = j == 3 ? 31 : j == 12 ? 11 : 0;
+      ASSERT_EQ(s.Series->BandOf(spectra[static_cast<std::size_t>(c)][static_cast<std::size_t>(j)]), expected)
+          << "column " << c << " bin " << j;
+    }
+  // On the screen: down a pixel column, the weak tone is a stripe of its own
+  // band with the first band on both sides of it.
+  const QImage image = s.Chart->renderToImage();
+  const int x = s.Chart->BottomAxis->CalcPosValue(20 * step / 22050.0);
+  auto rowOf = [&](double Bin) { return s.Chart->LeftAxis->CalcPosValue(Bin * 22050.0 / 64); };
+  EXPECT_EQ(bandAt(image, x, rowOf(3)), 31);
+  EXPECT_EQ(bandAt(image, x, rowOf(7.5)), 0);
+  EXPECT_GE(bandAt(image, x, rowOf(12)), 10);
+  EXPECT_LE(bandAt(image, x, rowOf(12)), 11);
+  EXPECT_EQ(bandAt(image, x, rowOf(20)), 0);
 }
 
 TEST(ChartSpectrogram, BandsOfLowestAndHighestPowerHaveThePaletteEnds) {
