@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QImage>
+#include <QTest>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -612,6 +613,132 @@ TEST(ChartWidget, GeometryIsTheWidgetsOwn) {
   EXPECT_EQ(chart->Series(0), series);
   EXPECT_GT(chart->ChartRect().Top, 0);
   EXPECT_LT(chart->ChartRect().Bottom, chart->Height());
+}
+
+}  // namespace
+
+namespace {
+
+// Two charts in one window, as in the editor: a waveform above a spectrogram,
+// with room around them for the pointer to leave to.
+struct HoverWindow {
+  QWidget Window;
+  TChart* Wave = new TChart(&Window);
+  TChart* Spectrum = new TChart(&Window);
+  TFastLineSeries* Line = Wave->AddSeries<TFastLineSeries>();
+  TIsoSurfaceSeries* Grid = Spectrum->AddSeries<TIsoSurfaceSeries>();
+  HoverWindow() {
+    Window.resize(700, 460);
+    Wave->setGeometry(20, 20, 640, 200);
+    Spectrum->setGeometry(20, 230, 640, 200);
+    // A flat line through the middle of a fixed range, over a sine's worth of points.
+    Wave->LeftAxis->SetAutomatic(false);
+    Wave->LeftAxis->SetMinMax(-100, 100);
+    for (int i = 0; i <= 1000; ++i) Line->AddXY(i / 100.0, 0);
+    Grid->BandPen.Visible = false;
+    Grid->IrregularGrid = true;
+    for (int i = 0; i < 10; ++i)
+      for (int j = 0; j < 8; ++j) Grid->AddXYZ(i, i * j, j * 100.0);
+    Wave->Refresh();
+    Spectrum->Refresh();
+    Window.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&Window));
+  }
+  // The pixel of the line at time T, in the waveform chart.
+  QPoint onLine(double T) const { return {Wave->BottomAxis->CalcPosValue(T), Wave->LeftAxis->CalcPosValue(0)}; }
+  // Line pixels down the column of time T: colour and how many rows it covers.
+  std::pair<QRgb, int> lineAt(double T) const {
+    const QImage image = Wave->grab().toImage();
+    const TChartRect r = Wave->ChartRect();
+    const int x = onLine(T).x();
+    const QRgb colour = image.pixel(x, onLine(T).y());
+    int rows = 0;
+    for (int y = r.Top + 1; y < r.Bottom; ++y) rows += image.pixel(x, y) == colour;
+    return {colour, rows};
+  }
+};
+
+struct Geometry {
+  TChartRect Rect;
+  double Min, Max, LeftMin, LeftMax;
+  int Pos;
+  std::vector<double> Xs, Ys;
+  explicit Geometry(const HoverWindow& W)
+      : Rect(W.Wave->ChartRect()),
+        Min(W.Wave->BottomAxis->Minimum()),
+        Max(W.Wave->BottomAxis->Maximum()),
+        LeftMin(W.Wave->LeftAxis->Minimum()),
+        LeftMax(W.Wave->LeftAxis->Maximum()),
+        Pos(W.Wave->BottomAxis->CalcPosValue(3.3)),
+        Xs(W.Line->XValues.Values()),
+        Ys(W.Line->YValues.Values()) {}
+  bool operator==(const Geometry& O) const {
+    return Rect.Left == O.Rect.Left && Rect.Top == O.Rect.Top && Rect.Right == O.Rect.Right &&
+           Rect.Bottom == O.Rect.Bottom && Min == O.Min && Max == O.Max && LeftMin == O.LeftMin &&
+           LeftMax == O.LeftMax && Pos == O.Pos && Xs == O.Xs && Ys == O.Ys;
+  }
+};
+
+TEST(ChartHover, LineIsHighlightedWhileThePointerIsOverIt) {
+  HoverWindow w;
+  const Geometry before(w);
+  const auto [normalColour, normalRows] = w.lineAt(5);
+  EXPECT_EQ(normalColour, kLineColour);
+
+  // Onto the line (a pixel off counts), then into empty plot area above it.
+  QTest::mouseMove(w.Wave, w.onLine(5) + QPoint(0, -2));
+  EXPECT_EQ(w.Wave->HoveredSeries(), w.Line);
+  const auto [hotColour, hotRows] = w.lineAt(5);
+  EXPECT_NE(hotColour, kLineColour);
+  EXPECT_GT(QColor(hotColour).valueF(), QColor(kLineColour).valueF());  // a lighter shade …
+  EXPECT_GT(hotRows, normalRows);                                        // … and thicker
+  EXPECT_TRUE(Geometry(w) == before);
+
+  QTest::mouseMove(w.Wave, w.onLine(5) + QPoint(0, -40));
+  EXPECT_EQ(w.Wave->HoveredSeries(), nullptr);
+  EXPECT_EQ(w.lineAt(5), std::make_pair(normalColour, normalRows));
+
+  // Back on the line, then out of the chart altogether.
+  QTest::mouseMove(w.Wave, w.onLine(2));
+  EXPECT_EQ(w.Wave->HoveredSeries(), w.Line);
+  QTest::mouseMove(&w.Window, QPoint(5, 5));
+  EXPECT_EQ(w.Wave->HoveredSeries(), nullptr);
+  EXPECT_EQ(w.lineAt(5), std::make_pair(normalColour, normalRows));
+  EXPECT_TRUE(Geometry(w) == before);
+}
+
+TEST(ChartHover, SpectrogramAndSwitchedOffSeriesAreNeverHighlighted) {
+  HoverWindow w;
+  EXPECT_TRUE(w.Line->HoverHighlight);
+  EXPECT_FALSE(w.Grid->HoverHighlight);
+  const QImage spectrum = w.Spectrum->grab().toImage();
+  const TChartRect r = w.Spectrum->ChartRect();
+  for (const QPoint p : {QPoint(r.Left + 40, r.Top + 20), QPoint((r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2)}) {
+    QTest::mouseMove(w.Spectrum, p);
+    EXPECT_EQ(w.Spectrum->HoveredSeries(), nullptr);
+  }
+  EXPECT_EQ(w.Spectrum->grab().toImage(), spectrum);
+
+  w.Line->HoverHighlight = false;
+  const auto normal = w.lineAt(5);
+  QTest::mouseMove(w.Wave, w.onLine(5));
+  EXPECT_EQ(w.Wave->HoveredSeries(), nullptr);
+  EXPECT_EQ(w.lineAt(5), normal);
+}
+
+TEST(ChartHover, SteepWaveformCountsAlongItsWholeRun) {
+  // A dense waveform: many points per pixel column, each column a vertical run.
+  HoverWindow w;
+  w.Line->Clear();
+  for (int i = 0; i <= 10000; ++i) w.Line->AddXY(i / 1000.0, (i % 2 ? 80 : -80) * std::sin(i / 1000.0));
+  w.Wave->Refresh();
+  const int x = w.Wave->BottomAxis->CalcPosValue(std::numbers::pi / 2);
+  // Inside the run of a column, though far from every point's own pixel.
+  QTest::mouseMove(w.Wave, QPoint(x, w.Wave->LeftAxis->CalcPosValue(30)));
+  EXPECT_EQ(w.Wave->HoveredSeries(), w.Line);
+  // Above the run's top (80), beyond the reach of the line.
+  QTest::mouseMove(w.Wave, QPoint(x, w.Wave->LeftAxis->CalcPosValue(99)));
+  EXPECT_EQ(w.Wave->HoveredSeries(), nullptr);
 }
 
 }  // namespace
