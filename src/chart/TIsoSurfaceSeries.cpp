@@ -8,6 +8,7 @@
 #include <QPen>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -89,26 +90,37 @@ std::size_t nodeIndex(const std::vector<double>& Nodes, double V, bool Irregular
 // Where a value lies on the band scale of a series whose values run from Low
 // to High: 0 at or below the bottom of the decibel range, PaletteSteps at High,
 // NaN for NaN. Its integer part, capped at PaletteSteps − 1, is the band.
+// The band comes from comparisons with the bands' lower edges, worked out
+// once, and not from a logarithm per value; within a band the level rises
+// linearly with the value, which is continuous and exact at every edge.
 class TBandScale {
  public:
+  static constexpr int Steps = TIsoSurfaceSeries::PaletteSteps;
+
   TBandScale(double Low, double High)
-      : high_(High),
-        // All equal (all zero included), or nothing above zero: no range to spread over.
-        flat_(!(High > Low) || !(High > 0)),
-        bottom_(High * std::pow(10.0, -TIsoSurfaceSeries::RangeDecibels / 10)) {}
+      // All equal (all zero included), or nothing above zero: no range to spread over.
+      : flat_(!(High > Low) || !(High > 0)) {
+    for (int b = 0; b < Steps; ++b)
+      edges_[static_cast<std::size_t>(b)] = High * std::pow(10.0, -(Steps - b) * TIsoSurfaceSeries::BandDecibels / 10);
+    edges_[Steps] = High;
+  }
 
   double Level(double Y) const {
     if (std::isnan(Y)) return Y;
-    // Compared before the logarithm, so zero and negative values never reach it.
-    if (flat_ || !(Y > bottom_)) return 0;
-    constexpr double steps = TIsoSurfaceSeries::PaletteSteps;
-    return std::min(steps + 10 * std::log10(Y / high_) / TIsoSurfaceSeries::BandDecibels, steps);
+    // Zero and negative values are at or below the bottom edge.
+    if (flat_ || !(Y > edges_[0])) return 0;
+    if (Y >= edges_[Steps]) return Steps;
+    // edges_[b] <= Y < edges_[b + 1]
+    const auto above = std::upper_bound(edges_.begin(), edges_.end(), Y);
+    const std::size_t b = static_cast<std::size_t>(above - edges_.begin()) - 1;
+    return static_cast<double>(b) + (Y - edges_[b]) / (edges_[b + 1] - edges_[b]);
   }
 
  private:
-  double high_;
   bool flat_;
-  double bottom_;
+  // edges_[b]: the lowest value of band b (for band 0, the bottom of the
+  // range); edges_[Steps]: the largest value.
+  std::array<double, Steps + 1> edges_{};
 };
 
 }  // namespace

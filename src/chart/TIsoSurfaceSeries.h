@@ -1,7 +1,8 @@
 // A grid series drawn flat: X runs along the bottom axis, Z along the left axis,
 // and Y picks the colour. The grid is filled with colour bands: the surface is
-// interpolated between neighbouring grid points and every value falls into one
-// of PaletteSteps bands spaced evenly in decibels below the largest Y.
+// interpolated on the band scale between neighbouring grid points, and every
+// value falls into one of PaletteSteps bands spaced evenly in decibels below
+// the largest Y.
 #pragma once
 
 #include "TChartSeries.h"
@@ -60,7 +61,7 @@ class TIsoSurfaceSeries : public TChartSeries {
  private:
   // The points arranged as a grid: column coordinates, row coordinates and the
   // values' levels row by row (NaN where no point lies). Built when drawn, so
-  // the logarithm is taken once per point and not per pixel.
+  // each point's level is worked out once and not per pixel.
   struct TGrid {
     std::vector<double> Xs, Zs, Levels;
     bool Irregular = false;
