@@ -1,14 +1,19 @@
-// Renders a waveform chart and a spectrogram chart of a two-second tone sweep,
-// one above the other, as the editor shows a channel, into the PNG file named
-// on the command line.
+// Renders a waveform chart and a spectrogram chart of one channel, one above
+// the other, as the editor shows it, into the PNG file named on the command
+// line. The channel is a two-second tone sweep, or the 16-bit little-endian
+// mono samples at 22050 Hz of a raw file (scripts/screenshot makes one with
+// speech for docs/chart.png).
 #include "ToneSweep.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 // The height the editor gives each of its four charts in a typical window.
 constexpr int kChartHeight = 108;
@@ -16,11 +21,31 @@ constexpr int kChartHeight = 108;
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: tembrix_chart_snapshot <file.png>\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: tembrix_chart_snapshot <file.png> [samples.raw]\n");
     return 2;
   }
-  const ToneSweep::TRecording recording = ToneSweep::Make(2.0);
+  ToneSweep::TRecording recording;
+  if (argc == 3) {
+    QFile file(QString::fromLocal8Bit(argv[2]));
+    if (!file.open(QIODevice::ReadOnly)) {
+      std::fprintf(stderr, "cannot read %s\n", argv[2]);
+      return 1;
+    }
+    const QByteArray bytes = file.readAll();
+    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2) {
+      std::int16_t sample = 0;
+      std::memcpy(&sample, bytes.constData() + i, 2);
+      recording.Samples.push_back(sample);
+      recording.Time.push_back(static_cast<double>(recording.Samples.size()) / recording.SampleRate);
+    }
+    if (recording.Samples.size() < 64) {
+      std::fprintf(stderr, "%s: fewer than 64 samples\n", argv[2]);
+      return 1;
+    }
+  } else {
+    recording = ToneSweep::Make(2.0);
+  }
 
   TChart wave, spectrogram;
   for (TChart* chart : {&wave, &spectrogram}) {
