@@ -631,7 +631,7 @@ struct HoverWindow {
     Window.resize(700, 460);
     Wave->setGeometry(20, 20, 640, 200);
     Spectrum->setGeometry(20, 230, 640, 200);
-    // A flat line through the middle of a fixed range, over a sine's worth of points.
+    // A flat line of 1001 points through the middle of a fixed range.
     Wave->LeftAxis->SetAutomatic(false);
     Wave->LeftAxis->SetMinMax(-100, 100);
     for (int i = 0; i <= 1000; ++i) Line->AddXY(i / 100.0, 0);
@@ -658,30 +658,22 @@ struct HoverWindow {
   }
 };
 
-struct Geometry {
-  TChartRect Rect;
-  double Min, Max, LeftMin, LeftMax;
-  int Pos;
-  std::vector<double> Xs, Ys;
-  explicit Geometry(const HoverWindow& W)
-      : Rect(W.Wave->ChartRect()),
-        Min(W.Wave->BottomAxis->Minimum()),
-        Max(W.Wave->BottomAxis->Maximum()),
-        LeftMin(W.Wave->LeftAxis->Minimum()),
-        LeftMax(W.Wave->LeftAxis->Maximum()),
-        Pos(W.Wave->BottomAxis->CalcPosValue(3.3)),
-        Xs(W.Line->XValues.Values()),
-        Ys(W.Line->YValues.Values()) {}
-  bool operator==(const Geometry& O) const {
-    return Rect.Left == O.Rect.Left && Rect.Top == O.Rect.Top && Rect.Right == O.Rect.Right &&
-           Rect.Bottom == O.Rect.Bottom && Min == O.Min && Max == O.Max && LeftMin == O.LeftMin &&
-           LeftMax == O.LeftMax && Pos == O.Pos && Xs == O.Xs && Ys == O.Ys;
-  }
-};
+// Everything the editor reads from the chart: plot rectangle, axis ranges, a
+// mapping, and the points themselves.
+std::vector<double> geometry(const HoverWindow& W) {
+  const TChartRect r = W.Wave->ChartRect();
+  std::vector<double> g{double(r.Left), double(r.Top), double(r.Right), double(r.Bottom),
+                        W.Wave->BottomAxis->Minimum(), W.Wave->BottomAxis->Maximum(),
+                        W.Wave->LeftAxis->Minimum(), W.Wave->LeftAxis->Maximum(),
+                        double(W.Wave->BottomAxis->CalcPosValue(3.3))};
+  g.insert(g.end(), W.Line->XValues.Values().begin(), W.Line->XValues.Values().end());
+  g.insert(g.end(), W.Line->YValues.Values().begin(), W.Line->YValues.Values().end());
+  return g;
+}
 
 TEST(ChartHover, LineIsHighlightedWhileThePointerIsOverIt) {
   HoverWindow w;
-  const Geometry before(w);
+  const std::vector<double> before = geometry(w);
   const auto [normalColour, normalRows] = w.lineAt(5);
   EXPECT_EQ(normalColour, kLineColour);
 
@@ -692,7 +684,7 @@ TEST(ChartHover, LineIsHighlightedWhileThePointerIsOverIt) {
   EXPECT_NE(hotColour, kLineColour);
   EXPECT_GT(QColor(hotColour).valueF(), QColor(kLineColour).valueF());  // a lighter shade …
   EXPECT_GT(hotRows, normalRows);                                        // … and thicker
-  EXPECT_TRUE(Geometry(w) == before);
+  EXPECT_EQ(geometry(w), before);
 
   QTest::mouseMove(w.Wave, w.onLine(5) + QPoint(0, -40));
   EXPECT_EQ(w.Wave->HoveredSeries(), nullptr);
@@ -704,7 +696,7 @@ TEST(ChartHover, LineIsHighlightedWhileThePointerIsOverIt) {
   QTest::mouseMove(&w.Window, QPoint(5, 5));
   EXPECT_EQ(w.Wave->HoveredSeries(), nullptr);
   EXPECT_EQ(w.lineAt(5), std::make_pair(normalColour, normalRows));
-  EXPECT_TRUE(Geometry(w) == before);
+  EXPECT_EQ(geometry(w), before);
 }
 
 TEST(ChartHover, SpectrogramAndSwitchedOffSeriesAreNeverHighlighted) {
