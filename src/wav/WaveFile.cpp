@@ -273,8 +273,11 @@ std::uint8_t ReadBT() {
 }
 
 std::uint64_t BufferLength(std::uint64_t F) {
-  float frames = static_cast<float>(F);
-  int e = static_cast<int>(std::nearbyint(std::log2(frames)));
+  // The count is taken in single precision, but its logarithm in extended precision:
+  // near a half-way exponent (741455 is just below 2^19.5) single precision would
+  // round onto the half and then to the even neighbour.
+  const float frames = static_cast<float>(F);
+  int e = static_cast<int>(std::nearbyint(std::log2(static_cast<long double>(frames))));
   std::uint64_t L = std::uint64_t(1) << e;
   return L < F ? F : L;
 }

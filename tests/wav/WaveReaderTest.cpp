@@ -293,6 +293,9 @@ TEST(WaveBufferLength, PowerOfTwoNearestOnALogScaleButNeverShort) {
   EXPECT_EQ(WaveFile::BufferLength(1400), 1400u);
   EXPECT_EQ(WaveFile::BufferLength(1449), 2048u);
   EXPECT_EQ(WaveFile::BufferLength(26460000), 33554432u);
+  // Just below and just above a half-way exponent (2^19.5, 2^20.5).
+  EXPECT_EQ(WaveFile::BufferLength(741455), 741455u);
+  EXPECT_EQ(WaveFile::BufferLength(1482911), 2097152u);
 }
 
 TEST_F(WaveReader, EmptyDataOrZeroRateLoadsNothing) {
