@@ -36,6 +36,11 @@ std::unique_ptr<TMemoryStream> Buffer;
 
 namespace {
 
+// Whether the file GetWaveInfo read last has a "fmt " and a "data" chunk: without
+// either it loads nothing, since its format or its samples would be another file's.
+bool formatFound = false;
+bool dataFound = false;
+
 constexpr std::uint32_t fourCC(const char (&id)[5]) {
   return std::uint32_t(std::uint8_t(id[0])) | std::uint32_t(std::uint8_t(id[1])) << 8 |
          std::uint32_t(std::uint8_t(id[2])) << 16 | std::uint32_t(std::uint8_t(id[3])) << 24;
@@ -293,6 +298,10 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
 
 bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate) {
   IsWave = true;
+  // Nothing of the previous file may describe this one.
+  FileLen = DataPos = DataLen = SampleRate = BytesPerSecond = 0;
+  FormatTag = Channels = BlockAlign = BitsPerSample = 0;
+  formatFound = dataFound = false;
   RecordDate = modificationDate(FileName);
   Buffer.reset();
   Buffer = std::make_unique<TMemoryStream>(FileName);
@@ -308,6 +317,7 @@ bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate) {
     std::uint32_t S = ReadDW();
     const std::size_t start = Buffer->Position;
     if (id == idFmt) {
+      formatFound = true;
       FormatTag = ReadWD();
       if (FormatTag != 1) IsWave = false;
       Channels = ReadWD();
@@ -316,6 +326,7 @@ bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate) {
       BlockAlign = ReadWD();
       BitsPerSample = ReadWD();
     } else if (id == idData) {
+      dataFound = true;
       DataLen = S;
       DataPos = static_cast<std::uint32_t>(start);
     } else if (id == idVctr) {
@@ -329,6 +340,17 @@ bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate) {
 
 std::int32_t LoadWaveData(const std::string& /*FileName*/, bool Reverse, pDoubleArray& LWTime,
                           pDoubleArray& LWLeftCH, pDoubleArray& LWRightCH) {
+  auto releaseAll = [&] {
+    for (pDoubleArray* p : {&LWTime, &LWLeftCH, &LWRightCH}) {
+      if (*p != nullptr) IPPDynamic::IIPP_Free(*p);
+      *p = nullptr;
+    }
+  };
+  if (!formatFound || !dataFound) {
+    releaseAll();
+    Buffer.reset();
+    return 0;
+  }
   const unsigned width = BitsPerSample / 8;
   if (Channels == 0 || width == 0) throw EDivByZero("Division by zero");
 
@@ -338,12 +360,6 @@ std::int32_t LoadWaveData(const std::string& /*FileName*/, bool Reverse, pDouble
   const std::size_t dataBytes = std::min<std::size_t>(DataLen, available);
   const std::size_t F = (dataBytes / Channels) / width;
 
-  auto releaseAll = [&] {
-    for (pDoubleArray* p : {&LWTime, &LWLeftCH, &LWRightCH}) {
-      if (*p != nullptr) IPPDynamic::IIPP_Free(*p);
-      *p = nullptr;
-    }
-  };
   if (F == 0 || SampleRate == 0) {
     releaseAll();
     Buffer.reset();

@@ -81,8 +81,9 @@ class TMemoryStream {
   std::size_t blockLength_ = 0;
 };
 
-// State carried from GetWaveInfo to LoadWaveData and to the editor. A field whose
-// chunk a file lacks keeps the value of the previous file.
+// State carried from GetWaveInfo to LoadWaveData and to the editor. Each GetWaveInfo
+// starts from zero, so a field whose chunk a file lacks is 0, never the value of
+// an earlier file.
 extern bool IsWave;                   // the last file read is a usable PCM WAV file
 extern std::uint32_t FileLen;         // RIFF size field + 8
 extern std::uint32_t DataPos;         // offset of the first byte of the "data" contents
@@ -125,8 +126,9 @@ bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate);
 // channels; with more than two channels the first two of each frame are read.
 // The previous buffers are released once the new ones are filled; a refused
 // allocation or a failing read throws and leaves them as they were. A file that
-// shrank since GetWaveInfo yields the whole frames it still holds. A frame count or sample rate of 0 loads
-// nothing: the buffers are released and set to null, and the result is 0.
+// shrank since GetWaveInfo yields the whole frames it still holds. A file without a
+// "fmt " or a "data" chunk, a frame count or a sample rate of 0 loads nothing: the
+// buffers are released and set to null, and the result is 0.
 std::int32_t LoadWaveData(const std::string& FileName, bool Reverse, pDoubleArray& LWTime,
                           pDoubleArray& LWLeftCH, pDoubleArray& LWRightCH);
 
