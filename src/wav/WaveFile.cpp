@@ -1,5 +1,6 @@
 #include "WaveFile.h"
 
+#include "AvailableMemory.h"
 #include "BlockMove.h"
 #include "IPPDynamic.h"
 
@@ -372,7 +373,11 @@ std::int32_t LoadWaveData(const std::string& /*FileName*/, bool Reverse, pDouble
     for (pDoubleArray p : fresh)
       if (p != nullptr) IPPDynamic::IIPP_Free(p);
   };
-  if (L <= std::uint64_t(std::numeric_limits<int>::max())) {
+  // Asked before allocating: the allocator promises far more than the machine or
+  // the process's limits can give, and filling such buffers gets the process killed.
+  const bool fits = L <= std::uint64_t(std::numeric_limits<int>::max()) &&
+                    3 * L * sizeof(double) <= AvailableMemory();
+  if (fits) {
     for (pDoubleArray& p : fresh) p = IPPDynamic::IIPP_MallocDouble(static_cast<int>(L));
   }
   if (fresh[0] == nullptr || fresh[1] == nullptr || fresh[2] == nullptr) {

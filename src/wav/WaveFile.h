@@ -42,7 +42,8 @@ struct EConvertError : std::runtime_error {
 struct EDivByZero : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
-// The allocator refused the sample buffers, or a recording is too long to write.
+// The sample buffers do not fit in the memory the process can be given (see
+// AvailableMemory) or the allocator refused them, or a recording is too long to write.
 struct EOutOfMemory : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
@@ -124,8 +125,9 @@ bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate);
 // Time line: (j + 1) / SampleRate seconds. 8-bit samples give 0…255, 16-bit their
 // signed value, wider ones their most significant 16 bits. Reverse swaps the
 // channels; with more than two channels the first two of each frame are read.
-// The previous buffers are released once the new ones are filled; a refused
-// allocation or a failing read throws and leaves them as they were. A file that
+// The previous buffers are released once the new ones are filled. Buffers that do
+// not fit in the memory available (checked before anything is allocated), a refused
+// allocation or a failing read throw and leave them as they were. A file that
 // shrank since GetWaveInfo yields the whole frames it still holds. A file without a
 // "fmt " or a "data" chunk, a frame count or a sample rate of 0 loads nothing: the
 // buffers are released and set to null, and the result is 0.
