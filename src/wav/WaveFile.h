@@ -137,10 +137,25 @@ std::int32_t LoadWaveData(const std::string& FileName, bool Reverse, pDoubleArra
 // Creates FileName (never replacing an existing file) and writes SizeF frames of
 // LWLeftCH/LWRightCH as 16-bit stereo PCM, each sample rounded ties-to-even and
 // keeping its low 16 bits. The declared rate is the recording's own, taken from the
-// time line (LWTime[0] is one sample period); 22050 when there is none. The file is
-// flushed to disk; on any failure after creation it is removed.
+// time line (LWTime[0] is one sample period); 22050 when there is none. The file
+// appears under its name only when it is complete and flushed to disk: it is written
+// unnamed in the target's folder and then linked to the name, which fails rather
+// than replaces when the name was taken meanwhile. Where the file system has no
+// unnamed files, a hidden temporary name in the same folder stands in for it; one
+// left by a save that was cut short is removed by the next save there. On any
+// failure nothing new remains.
 void SaveDataToWavFile(const std::string& FileName, bool Reverse, pDoubleArray& LWTime,
                        pDoubleArray& LWLeftCH, pDoubleArray& LWRightCH, std::int32_t SizeF);
+
+// How the writer gives the finished file its name. It starts with the first way and
+// moves on to the next where the system does not offer one: linking the unnamed
+// file's descriptor, linking it through its name under /proc, and a hidden
+// temporary name. Tests start further down the list.
+enum class TSaveWay { LinkDescriptor, LinkThroughProc, HiddenName };
+extern TSaveWay SaveWay;
+// Called, when set, before each write of the file's bytes and before the finished
+// file is linked to its name; tests interrupt a save there.
+extern void (*BeforeSaveStep)();
 
 // Little-endian reads from Buffer at its position; each advances the position by
 // its width. Bytes past the end of Buffer read as 0.
