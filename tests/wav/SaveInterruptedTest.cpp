@@ -1,7 +1,9 @@
 #include "WaveTestSupport.h"
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/file.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -144,6 +146,33 @@ TEST_F(WaveSave, EveryWayWritesTheSameFileWithTheUsualPermissions) {
     }
   }
   EXPECT_EQ(first.size(), 44u + 4 * frames);
+}
+
+// An ordinary user cannot link a descriptor itself: the save then takes the
+// descriptor's name under /proc, with the same result.
+TEST_F(WaveSave, WithoutTheCapabilityToLinkADescriptorTheSaveStillSucceeds) {
+  const std::string path = dir.file("out.wav");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2]{};
+    if (::syscall(SYS_capget, &header, caps) != 0) ::_exit(3);
+    caps[CAP_TO_INDEX(CAP_DAC_READ_SEARCH)].effective &= ~CAP_TO_MASK(CAP_DAC_READ_SEARCH);
+    if (::syscall(SYS_capset, &header, caps) != 0) ::_exit(4);
+    try {
+      save(path);
+    } catch (...) {
+      ::_exit(1);
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(listing(dir), std::set<std::string>{"out.wav"});
+  expectComplete(path);
 }
 
 std::string takenName;
