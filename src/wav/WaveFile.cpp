@@ -275,9 +275,9 @@ class NewFile {
       linked = ::link(hidden_.c_str(), name_.c_str());
     }
     if (linked != 0) createFailed(name_, errno);
-    const int fd = fd_;
+    // Flushed already: closing can lose nothing, and the file is under its name now.
+    ::close(fd_);
     fd_ = -1;
-    if (::close(fd) != 0) writeFailed(name_, errno);
     if (!hidden_.empty()) {
       ::unlink(hidden_.c_str());
       hidden_.clear();
