@@ -339,6 +339,14 @@ void putSample(std::uint8_t* p, double value) {
   p[1] = static_cast<std::uint8_t>(low >> 8);
 }
 
+// n frames of the two channels as 16-bit little-endian pairs, left first.
+void putFrames(std::uint8_t* out, const double* left, const double* right, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i, out += 4) {
+    putSample(out, left[i]);
+    putSample(out + 2, right[i]);
+  }
+}
+
 }  // namespace
 
 TMemoryStream::TMemoryStream(const std::string& fileName) : name_(fileName) {
@@ -557,16 +565,17 @@ void SaveDataToWavFile(const std::string& FileName, bool /*Reverse*/, pDoubleArr
   NewFile file(FileName);
   BlockMove::Move(&header, chunk.data(), sizeof header);
   std::size_t used = sizeof header;
-  for (std::int32_t i = 0; i < frames; ++i) {
+  for (std::size_t i = 0; i < std::size_t(frames);) {
+    const std::size_t n = std::min((chunk.size() - used) / 4, std::size_t(frames) - i);
+    putFrames(chunk.data() + used, LWLeftCH + i, LWRightCH + i, n);
+    used += 4 * n;
+    i += n;
     if (used + 4 > chunk.size()) {
       file.write(chunk.data(), used);
       used = 0;
     }
-    putSample(chunk.data() + used, LWLeftCH[i]);
-    putSample(chunk.data() + used + 2, LWRightCH[i]);
-    used += 4;
   }
-  file.write(chunk.data(), used);
+  if (used > 0) file.write(chunk.data(), used);
   file.publish();
 }
 
