@@ -6,8 +6,9 @@
 //   cold  - one open in a fresh process, beside libsndfile reading into fresh arrays
 //           every iteration, and the memory the open adds at its peak, against
 //           file + 3 x L x 8 bytes;
-//   save  - converting the same samples into a ready buffer and writing it with one
-//           write() and fsync(), as the writer also flushes.
+//   save  - converting the same samples into a ready buffer and writing it to a new
+//           named file with one write() and fsync(), as the writer also flushes (the
+//           writer's file is unnamed until it is complete, then linked to its name).
 #include "IPPDynamic.h"
 #include "LoadExternal.h"
 #include "WaveFile.h"

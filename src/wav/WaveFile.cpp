@@ -1,9 +1,12 @@
 #include "WaveFile.h"
 
+#include "AvailableMemory.h"
 #include "BlockMove.h"
 #include "IPPDynamic.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +18,8 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <random>
+#include <utility>
 #include <vector>
 
 static_assert(std::endian::native == std::endian::little,
@@ -33,8 +38,15 @@ std::uint32_t BytesPerSecond = 0;
 std::uint16_t BlockAlign = 0;
 std::uint16_t BitsPerSample = 0;
 std::unique_ptr<TMemoryStream> Buffer;
+TSaveWay SaveWay = TSaveWay::LinkDescriptor;
+void (*BeforeSaveStep)() = nullptr;
 
 namespace {
+
+// Whether the file GetWaveInfo read last has a "fmt " and a "data" chunk: without
+// either it loads nothing, since its format or its samples would be another file's.
+bool formatFound = false;
+bool dataFound = false;
 
 constexpr std::uint32_t fourCC(const char (&id)[5]) {
   return std::uint32_t(std::uint8_t(id[0])) | std::uint32_t(std::uint8_t(id[1])) << 8 |
@@ -166,32 +178,150 @@ std::size_t readFrames(TMemoryStream& file, std::size_t F, unsigned width, bool 
   return done;
 }
 
-// Removes a file created by the writer unless the write completed.
-struct CreatedFile {
-  const std::string& name;
-  int fd = -1;
-  bool complete = false;
-  ~CreatedFile() {
-    if (fd >= 0) ::close(fd);
-    if (!complete) ::unlink(name.c_str());
-  }
-};
+[[noreturn]] void createFailed(const std::string& fileName, int error) {
+  throw EFCreateError("Cannot create file \"" + fileName + "\". " + systemError(error));
+}
 
 [[noreturn]] void writeFailed(const std::string& fileName, int error) {
   throw EWriteError("Cannot write file \"" + fileName + "\". " + systemError(error));
 }
 
-void writeAll(CreatedFile& file, const std::uint8_t* bytes, std::size_t count) {
-  while (count > 0) {
-    ssize_t n = ::write(file.fd, bytes, count);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      writeFailed(file.name, errno);
-    }
-    bytes += n;
-    count -= static_cast<std::size_t>(n);
-  }
+// Hidden temporary names of the writer: this prefix and six letters or digits. While
+// a save uses one it holds a lock on the file, so a name whose file nobody locks was
+// left by a save that never finished.
+constexpr char hiddenPrefix[] = ".tembrix-save-";
+constexpr std::size_t hiddenNameLength = sizeof hiddenPrefix - 1 + 6;
+
+// The folder of a path, and the name in it.
+std::pair<std::string, std::string> splitPath(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
+
+// Removes the hidden temporary files in `folder` that no running save holds.
+void removeStaleTemporaries(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() != hiddenNameLength || name.compare(0, sizeof hiddenPrefix - 1, hiddenPrefix) != 0)
+      continue;
+    int fd = ::openat(::dirfd(dir), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlinkat(::dirfd(dir), name.c_str(), 0);
+    ::close(fd);
+  }
+  ::closedir(dir);
+}
+
+// The file being saved, which is not under its name until it is complete: an unnamed
+// file in the target's folder or, where the file system has no unnamed files, a
+// hidden temporary one there. Whatever is left of it when it goes is removed.
+class NewFile {
+ public:
+  explicit NewFile(const std::string& name) : name_(name) {
+    const auto [folder, base] = splitPath(name);
+    folder_ = folder;
+    // The name is checked now, so that a taken one is reported before any writing;
+    // linking checks again at the end and never replaces.
+    struct stat info {};
+    if (base.empty()) createFailed(name, EISDIR);
+    if (::lstat(name.c_str(), &info) == 0) createFailed(name, EEXIST);
+    if (errno != ENOENT) createFailed(name, errno);
+    if (SaveWay != TSaveWay::HiddenName) {
+      // The mode as for any new file: the kernel takes the umask off it.
+      fd_ = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+      if (fd_ >= 0) return;
+      if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) createFailed(name, errno);
+    }
+    removeStaleTemporaries(folder_);
+    createHidden();
+  }
+  ~NewFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!hidden_.empty()) ::unlink(hidden_.c_str());
+  }
+  NewFile(const NewFile&) = delete;
+  NewFile& operator=(const NewFile&) = delete;
+
+  void write(const std::uint8_t* bytes, std::size_t count) {
+    while (count > 0) {
+      if (BeforeSaveStep != nullptr) BeforeSaveStep();
+      ssize_t n = ::write(fd_, bytes, count);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        writeFailed(name_, errno);
+      }
+      bytes += n;
+      count -= static_cast<std::size_t>(n);
+    }
+  }
+
+  // Flushes the file to disk and gives it its name, unless the name was taken meanwhile.
+  void publish() {
+    if (::fsync(fd_) != 0) writeFailed(name_, errno);
+    if (BeforeSaveStep != nullptr) BeforeSaveStep();
+    int linked;
+    if (hidden_.empty()) {
+      // Linking the descriptor itself needs a capability that ordinary users lack;
+      // its name under /proc does the same without one.
+      linked = SaveWay == TSaveWay::LinkDescriptor ? ::linkat(fd_, "", AT_FDCWD, name_.c_str(), AT_EMPTY_PATH) : -1;
+      if (linked != 0 && (SaveWay != TSaveWay::LinkDescriptor || errno != EEXIST)) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        linked = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name_.c_str(), AT_SYMLINK_FOLLOW);
+      }
+    } else {
+      linked = ::link(hidden_.c_str(), name_.c_str());
+    }
+    if (linked != 0) createFailed(name_, errno);
+    // Flushed already: closing can lose nothing, and the file is under its name now.
+    ::close(fd_);
+    fd_ = -1;
+    if (!hidden_.empty()) {
+      ::unlink(hidden_.c_str());
+      hidden_.clear();
+    }
+    // The new name itself reaches the disk with the folder.
+    const int folder = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+      ::fsync(folder);
+      ::close(folder);
+    }
+  }
+
+ private:
+  void createHidden() {
+    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string name = hiddenPrefix;
+      for (int k = 0; k < 6; ++k) name += letters[random() % (sizeof letters - 1)];
+      const std::string path = (folder_ == "/" ? "" : folder_) + "/" + name;
+      int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (fd < 0) {
+        if (errno == EEXIST) continue;
+        createFailed(name_, errno);
+      }
+      // Another save may have taken it for a stale one before the lock: then it is
+      // no longer under that name, and another name is tried.
+      struct stat mine {}, named {};
+      if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &mine) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+          mine.st_ino == named.st_ino && mine.st_dev == named.st_dev) {
+        fd_ = fd;
+        hidden_ = path;
+        return;
+      }
+      ::close(fd);
+    }
+    createFailed(name_, EEXIST);
+  }
+
+  const std::string& name_;
+  std::string folder_;
+  std::string hidden_;  // empty for an unnamed file
+  int fd_ = -1;
+};
 
 // The rate the recording was loaded with: the time line starts at one sample period.
 std::int32_t rateFromTimeLine(const pDoubleArray timeLine, std::int32_t frames) {
@@ -207,6 +337,14 @@ void putSample(std::uint8_t* p, double value) {
   auto low = static_cast<std::uint16_t>(static_cast<std::uint64_t>(Round(value)));
   p[0] = static_cast<std::uint8_t>(low);
   p[1] = static_cast<std::uint8_t>(low >> 8);
+}
+
+// n frames of the two channels as 16-bit little-endian pairs, left first.
+void putFrames(std::uint8_t* out, const double* left, const double* right, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i, out += 4) {
+    putSample(out, left[i]);
+    putSample(out + 2, right[i]);
+  }
 }
 
 }  // namespace
@@ -273,8 +411,11 @@ std::uint8_t ReadBT() {
 }
 
 std::uint64_t BufferLength(std::uint64_t F) {
-  float frames = static_cast<float>(F);
-  int e = static_cast<int>(std::nearbyint(std::log2(frames)));
+  // The count is taken in single precision, but its logarithm in extended precision:
+  // near a half-way exponent (741455 is just below 2^19.5) single precision would
+  // round onto the half and then to the even neighbour.
+  const float frames = static_cast<float>(F);
+  int e = static_cast<int>(std::nearbyint(std::log2(static_cast<long double>(frames))));
   std::uint64_t L = std::uint64_t(1) << e;
   return L < F ? F : L;
 }
@@ -290,6 +431,10 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
 
 bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate) {
   IsWave = true;
+  // Nothing of the previous file may describe this one.
+  FileLen = DataPos = DataLen = SampleRate = BytesPerSecond = 0;
+  FormatTag = Channels = BlockAlign = BitsPerSample = 0;
+  formatFound = dataFound = false;
   RecordDate = modificationDate(FileName);
   Buffer.reset();
   Buffer = std::make_unique<TMemoryStream>(FileName);
@@ -305,6 +450,7 @@ bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate) {
     std::uint32_t S = ReadDW();
     const std::size_t start = Buffer->Position;
     if (id == idFmt) {
+      formatFound = true;
       FormatTag = ReadWD();
       if (FormatTag != 1) IsWave = false;
       Channels = ReadWD();
@@ -313,6 +459,7 @@ bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate) {
       BlockAlign = ReadWD();
       BitsPerSample = ReadWD();
     } else if (id == idData) {
+      dataFound = true;
       DataLen = S;
       DataPos = static_cast<std::uint32_t>(start);
     } else if (id == idVctr) {
@@ -326,6 +473,17 @@ bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate) {
 
 std::int32_t LoadWaveData(const std::string& /*FileName*/, bool Reverse, pDoubleArray& LWTime,
                           pDoubleArray& LWLeftCH, pDoubleArray& LWRightCH) {
+  auto releaseAll = [&] {
+    for (pDoubleArray* p : {&LWTime, &LWLeftCH, &LWRightCH}) {
+      if (*p != nullptr) IPPDynamic::IIPP_Free(*p);
+      *p = nullptr;
+    }
+  };
+  if (!formatFound || !dataFound) {
+    releaseAll();
+    Buffer.reset();
+    return 0;
+  }
   const unsigned width = BitsPerSample / 8;
   if (Channels == 0 || width == 0) throw EDivByZero("Division by zero");
 
@@ -335,12 +493,6 @@ std::int32_t LoadWaveData(const std::string& /*FileName*/, bool Reverse, pDouble
   const std::size_t dataBytes = std::min<std::size_t>(DataLen, available);
   const std::size_t F = (dataBytes / Channels) / width;
 
-  auto releaseAll = [&] {
-    for (pDoubleArray* p : {&LWTime, &LWLeftCH, &LWRightCH}) {
-      if (*p != nullptr) IPPDynamic::IIPP_Free(*p);
-      *p = nullptr;
-    }
-  };
   if (F == 0 || SampleRate == 0) {
     releaseAll();
     Buffer.reset();
@@ -353,7 +505,11 @@ std::int32_t LoadWaveData(const std::string& /*FileName*/, bool Reverse, pDouble
     for (pDoubleArray p : fresh)
       if (p != nullptr) IPPDynamic::IIPP_Free(p);
   };
-  if (L <= std::uint64_t(std::numeric_limits<int>::max())) {
+  // Asked before allocating: the allocator promises far more than the machine or
+  // the process's limits can give, and filling such buffers gets the process killed.
+  const bool fits = L <= std::uint64_t(std::numeric_limits<int>::max()) &&
+                    3 * L * sizeof(double) <= AvailableMemory();
+  if (fits) {
     for (pDoubleArray& p : fresh) p = IPPDynamic::IIPP_MallocDouble(static_cast<int>(L));
   }
   if (fresh[0] == nullptr || fresh[1] == nullptr || fresh[2] == nullptr) {
@@ -406,30 +562,21 @@ void SaveDataToWavFile(const std::string& FileName, bool /*Reverse*/, pDoubleArr
   header.RiffLen = header.DataBytes + 36;
 
   std::vector<std::uint8_t> chunk(writeChunkBytes);  // before creating, so nothing is left on failure
-  CreatedFile file{FileName};
-  file.fd = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (file.fd < 0) {
-    file.complete = true;  // not ours: never remove what we did not create
-    throw EFCreateError("Cannot create file \"" + FileName + "\". " + systemError(errno));
-  }
-
+  NewFile file(FileName);
   BlockMove::Move(&header, chunk.data(), sizeof header);
   std::size_t used = sizeof header;
-  for (std::int32_t i = 0; i < frames; ++i) {
+  for (std::size_t i = 0; i < std::size_t(frames);) {
+    const std::size_t n = std::min((chunk.size() - used) / 4, std::size_t(frames) - i);
+    putFrames(chunk.data() + used, LWLeftCH + i, LWRightCH + i, n);
+    used += 4 * n;
+    i += n;
     if (used + 4 > chunk.size()) {
-      writeAll(file, chunk.data(), used);
+      file.write(chunk.data(), used);
       used = 0;
     }
-    putSample(chunk.data() + used, LWLeftCH[i]);
-    putSample(chunk.data() + used + 2, LWRightCH[i]);
-    used += 4;
   }
-  writeAll(file, chunk.data(), used);
-  if (::fsync(file.fd) != 0) writeFailed(FileName, errno);
-  int fd = file.fd;
-  file.fd = -1;
-  if (::close(fd) != 0) writeFailed(FileName, errno);
-  file.complete = true;
+  if (used > 0) file.write(chunk.data(), used);
+  file.publish();
 }
 
 }  // namespace WaveFile

@@ -42,7 +42,8 @@ struct EConvertError : std::runtime_error {
 struct EDivByZero : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
-// The allocator refused the sample buffers, or a recording is too long to write.
+// The sample buffers do not fit in the memory the process can be given (see
+// AvailableMemory) or the allocator refused them, or a recording is too long to write.
 struct EOutOfMemory : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
@@ -81,8 +82,9 @@ class TMemoryStream {
   std::size_t blockLength_ = 0;
 };
 
-// State carried from GetWaveInfo to LoadWaveData and to the editor. A field whose
-// chunk a file lacks keeps the value of the previous file.
+// State carried from GetWaveInfo to LoadWaveData and to the editor. Each GetWaveInfo
+// starts from zero, so a field whose chunk a file lacks is 0, never the value of
+// an earlier file.
 extern bool IsWave;                   // the last file read is a usable PCM WAV file
 extern std::uint32_t FileLen;         // RIFF size field + 8
 extern std::uint32_t DataPos;         // offset of the first byte of the "data" contents
@@ -123,20 +125,37 @@ bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate);
 // Time line: (j + 1) / SampleRate seconds. 8-bit samples give 0…255, 16-bit their
 // signed value, wider ones their most significant 16 bits. Reverse swaps the
 // channels; with more than two channels the first two of each frame are read.
-// The previous buffers are released once the new ones are filled; a refused
-// allocation or a failing read throws and leaves them as they were. A file that
-// shrank since GetWaveInfo yields the whole frames it still holds. A frame count or sample rate of 0 loads
-// nothing: the buffers are released and set to null, and the result is 0.
+// The previous buffers are released once the new ones are filled. Buffers that do
+// not fit in the memory available (checked before anything is allocated), a refused
+// allocation or a failing read throw and leave them as they were. A file that
+// shrank since GetWaveInfo yields the whole frames it still holds. A file without a
+// "fmt " or a "data" chunk, a frame count or a sample rate of 0 loads nothing: the
+// buffers are released and set to null, and the result is 0.
 std::int32_t LoadWaveData(const std::string& FileName, bool Reverse, pDoubleArray& LWTime,
                           pDoubleArray& LWLeftCH, pDoubleArray& LWRightCH);
 
 // Creates FileName (never replacing an existing file) and writes SizeF frames of
 // LWLeftCH/LWRightCH as 16-bit stereo PCM, each sample rounded ties-to-even and
 // keeping its low 16 bits. The declared rate is the recording's own, taken from the
-// time line (LWTime[0] is one sample period); 22050 when there is none. The file is
-// flushed to disk; on any failure after creation it is removed.
+// time line (LWTime[0] is one sample period); 22050 when there is none. The file
+// appears under its name only when it is complete and flushed to disk: it is written
+// unnamed in the target's folder and then linked to the name, which fails rather
+// than replaces when the name was taken meanwhile. Where the file system has no
+// unnamed files, a hidden temporary name in the same folder stands in for it; one
+// left by a save that was cut short is removed by the next save there. On any
+// failure nothing new remains.
 void SaveDataToWavFile(const std::string& FileName, bool Reverse, pDoubleArray& LWTime,
                        pDoubleArray& LWLeftCH, pDoubleArray& LWRightCH, std::int32_t SizeF);
+
+// How the writer gives the finished file its name. It starts with the first way and
+// moves on to the next where the system does not offer one: linking the unnamed
+// file's descriptor, linking it through its name under /proc, and a hidden
+// temporary name. Tests start further down the list.
+enum class TSaveWay { LinkDescriptor, LinkThroughProc, HiddenName };
+extern TSaveWay SaveWay;
+// Called, when set, before each write of the file's bytes and before the finished
+// file is linked to its name; tests interrupt a save there.
+extern void (*BeforeSaveStep)();
 
 // Little-endian reads from Buffer at its position; each advances the position by
 // its width. Bytes past the end of Buffer read as 0.

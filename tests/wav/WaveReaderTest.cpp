@@ -118,12 +118,30 @@ TEST_F(WaveReader, ShorterFileAfterALongerOneShowsNothingOfTheFirst) {
   EXPECT_EQ(load(longPath).left, std::vector<double>(longFrames, 1000));
 }
 
-TEST_F(WaveReader, MissingChunksKeepThePreviousFilesValues) {
+TEST_F(WaveReader, MissingChunksLoadNothingAndNeverTakeThePreviousFilesValues) {
   ASSERT_TRUE(load(dir.write("a.wav", Riff().fmt(1, 12000, 16).data16({1}).bytes())).isWave);
   Loaded r = load(dir.write("b.wav", Riff().data16({4, 5}).bytes()));
   ASSERT_TRUE(r.isWave);
-  EXPECT_EQ(WaveFile::SampleRate, 12000u);
-  EXPECT_EQ(r.left, (std::vector<double>{4, 5}));
+  EXPECT_EQ(WaveFile::SampleRate, 0u);
+  EXPECT_EQ(r.frames, 0);
+
+  // A data-only file, then a fmt-only one: the second would otherwise read its own
+  // header bytes at the first file's data position.
+  Buffers b;
+  TDateTime date;
+  ASSERT_TRUE(WaveFile::GetWaveInfo(dir.file("a.wav"), date));
+  ASSERT_EQ(WaveFile::LoadWaveData("", false, b.time, b.left, b.right), 1);
+  ASSERT_TRUE(WaveFile::GetWaveInfo(dir.write("data.wav", Riff().data16({4, 5, 6, 7}).bytes()), date));
+  EXPECT_EQ(WaveFile::LoadWaveData("", false, b.time, b.left, b.right), 0);
+  EXPECT_EQ(b.left, nullptr);
+  ASSERT_TRUE(WaveFile::GetWaveInfo(dir.write("fmt.wav", Riff().fmt(2, 8000, 16).chunk("LIST", std::string(40, 'x')).bytes()), date));
+  EXPECT_EQ(WaveFile::DataPos, 0u);
+  EXPECT_EQ(WaveFile::DataLen, 0u);
+  EXPECT_EQ(WaveFile::LoadWaveData("", false, b.time, b.left, b.right), 0);
+  EXPECT_EQ(b.time, nullptr);
+  EXPECT_EQ(b.left, nullptr);
+  EXPECT_EQ(b.right, nullptr);
+  EXPECT_EQ(WaveFile::Buffer, nullptr);
 }
 
 TEST_F(WaveReader, RefusesWhatIsNotRiffWaveOrNotPcm) {
@@ -293,6 +311,9 @@ TEST(WaveBufferLength, PowerOfTwoNearestOnALogScaleButNeverShort) {
   EXPECT_EQ(WaveFile::BufferLength(1400), 1400u);
   EXPECT_EQ(WaveFile::BufferLength(1449), 2048u);
   EXPECT_EQ(WaveFile::BufferLength(26460000), 33554432u);
+  // Just below and just above a half-way exponent (2^19.5, 2^20.5).
+  EXPECT_EQ(WaveFile::BufferLength(741455), 741455u);
+  EXPECT_EQ(WaveFile::BufferLength(1482911), 2097152u);
 }
 
 TEST_F(WaveReader, EmptyDataOrZeroRateLoadsNothing) {
