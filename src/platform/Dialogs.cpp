@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPointer>
@@ -25,6 +28,22 @@ QMessageBox::Icon qtIcon(Icon icon) {
   }
   return QMessageBox::NoIcon;
 }
+
+// The file list as the dialog shows it, with sizes and dates written in the
+// application's language: the toolkit's own list writes them in the system's.
+class TFileListInAppLocale : public QIdentityProxyModel {
+ public:
+  using QIdentityProxyModel::QIdentityProxyModel;
+  QVariant data(const QModelIndex& index, int role) const override {
+    enum { SizeColumn = 1, DateColumn = 3 };
+    auto* files = qobject_cast<QFileSystemModel*>(sourceModel());
+    if (role != Qt::DisplayRole || !files || (index.column() != SizeColumn && index.column() != DateColumn))
+      return QIdentityProxyModel::data(index, role);
+    const QModelIndex source = mapToSource(index);
+    if (index.column() == SizeColumn) return files->isDir(source) ? QString() : QLocale().formattedDataSize(files->size(source));
+    return QLocale().toString(files->lastModified(source), QLocale::ShortFormat);
+  }
+};
 
 // Dialogs live on the heap and are watched: should their owner window go while
 // they run, it takes the dialog with it, and nothing frees it a second time.
@@ -67,6 +86,7 @@ bool TFileDialog::Execute(QWidget* owner) {
     const QPointer<QFileDialog> dialog = new QFileDialog(owner);
     // The toolkit's own dialog, in the application's language on every desktop.
     dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog->setProxyModel(new TFileListInAppLocale(dialog));
     dialog->setAcceptMode(Kind == FileDialogKind::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     // Both kinds return whatever name the user typed: the program checks for
     // existing files itself, refuses a missing one to open and never

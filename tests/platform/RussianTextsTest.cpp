@@ -10,6 +10,9 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDialogButtonBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,23 +20,28 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeView>
 
 #include <functional>
+#include <ostream>
 #include <memory>
+
+// Failures show the texts themselves.
+void PrintTo(const QString& s, std::ostream* out) { *out << '"' << s.toStdString() << '"'; }
 
 namespace {
 
-// Runs `inspect` on the modal dialog of type D as soon as it is up; `inspect`
-// must close it.
+// Runs `inspect` on the modal dialog of type D once it is up, and again a
+// little later until it returns true; by then it must have closed the dialog.
 template <class D>
-void whenShown(std::function<void(D*)> inspect) {
+void whenShown(std::function<bool(D*)> inspect) {
   auto* timer = new QTimer;
   QObject::connect(timer, &QTimer::timeout, [timer, inspect] {
-    if (auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget())) {
-      timer->deleteLater();
+    if (auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget()); dialog && inspect(dialog)) {
       timer->stop();
-      inspect(dialog);
+      timer->deleteLater();
     }
   });
   timer->start(10);
@@ -77,6 +85,7 @@ TEST(RussianTexts, OpenAndSaveDialogsSpeakRussian) {
       labels = labelTexts(d);
       buttons = buttonTexts(d);
       d->reject();
+      return true;
     });
     EXPECT_FALSE(dialog.Execute(nullptr));
     EXPECT_EQ(title, e.title);
@@ -84,6 +93,39 @@ TEST(RussianTexts, OpenAndSaveDialogsSpeakRussian) {
                                    QStringLiteral("Типы файлов:")}));
     EXPECT_EQ(buttons, QStringList({e.accept, QStringLiteral("Отмена")}));
   }
+}
+
+TEST(RussianTexts, FileListShowsSizesAndDatesInRussian) {
+  QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/tembrix-list-XXXXXX"));
+  QFile file(dir.filePath(QStringLiteral("запись.wav")));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(QByteArray(2560, '\0'));
+  ASSERT_TRUE(file.flush());  // a later write would set the time anew
+  ASSERT_TRUE(file.setFileTime(QDateTime(QDate(2024, 3, 5), QTime(14, 7)), QFileDevice::FileModificationTime));
+  file.close();
+
+  Dialogs::TFileDialog dialog(Dialogs::FileDialogKind::Open);
+  dialog.FileName = file.fileName();  // the dialog opens in its folder
+  QString size, date;
+  whenShown<QFileDialog>([&](QFileDialog* d) {
+    auto* view = d->findChild<QTreeView*>(QStringLiteral("treeView"));
+    if (!view) {
+      d->reject();
+      return true;
+    }
+    QModelIndex name;
+    for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row)
+      if (const QModelIndex i = view->model()->index(row, 0, view->rootIndex()); i.data() == QStringLiteral("запись.wav"))
+        name = i;
+    if (!name.isValid()) return false;  // the folder is still being read
+    size = name.siblingAtColumn(1).data().toString();
+    date = name.siblingAtColumn(3).data().toString();
+    d->reject();
+    return true;
+  });
+  EXPECT_FALSE(dialog.Execute(nullptr));
+  EXPECT_EQ(size, QStringLiteral("2,50 KiB"));
+  EXPECT_EQ(date, QStringLiteral("05.03.2024 14:07"));
 }
 
 TEST(RussianTexts, MessageBoxSpeaksRussian) {
@@ -94,6 +136,7 @@ TEST(RussianTexts, MessageBoxSpeaksRussian) {
     caption = box->windowTitle();
     buttons = buttonTexts(box);
     box->accept();
+    return true;
   });
   Dialogs::ShowMessage(nullptr, QStringLiteral("Файл не существует!"), QStringLiteral("Тембрикс"), Dialogs::Icon::Stop);
   // The program's own texts as they were; the button as the Russian catalog
