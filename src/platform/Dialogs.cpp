@@ -40,7 +40,8 @@ class TFileListInAppLocale : public QIdentityProxyModel {
     if (role != Qt::DisplayRole || !files || (index.column() != SizeColumn && index.column() != DateColumn))
       return QIdentityProxyModel::data(index, role);
     const QModelIndex source = mapToSource(index);
-    if (index.column() == SizeColumn) return files->isDir(source) ? QString() : QLocale().formattedDataSize(files->size(source));
+    if (index.column() == SizeColumn)
+      return files->isDir(source) ? QString() : QLocale().formattedDataSize(files->size(source));
     return QLocale().toString(files->lastModified(source), QLocale::ShortFormat);
   }
 };
