@@ -3,8 +3,12 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QPointer>
 #include <QThread>
 
 #include <atomic>
@@ -25,9 +29,29 @@ QMessageBox::Icon qtIcon(Icon icon) {
   return QMessageBox::NoIcon;
 }
 
+// The file list as the dialog shows it, with sizes and dates written in the
+// application's language: the toolkit's own list writes them in the system's.
+class TFileListInAppLocale : public QIdentityProxyModel {
+ public:
+  using QIdentityProxyModel::QIdentityProxyModel;
+  QVariant data(const QModelIndex& index, int role) const override {
+    enum { SizeColumn = 1, DateColumn = 3 };
+    auto* files = qobject_cast<QFileSystemModel*>(sourceModel());
+    if (role != Qt::DisplayRole || !files || (index.column() != SizeColumn && index.column() != DateColumn))
+      return QIdentityProxyModel::data(index, role);
+    const QModelIndex source = mapToSource(index);
+    if (index.column() == SizeColumn)
+      return files->isDir(source) ? QString() : QLocale().formattedDataSize(files->size(source));
+    return QLocale().toString(files->lastModified(source), QLocale::ShortFormat);
+  }
+};
+
+// Dialogs live on the heap and are watched: should their owner window go while
+// they run, it takes the dialog with it, and nothing frees it a second time.
 void showBox(QWidget* owner, const Message& m) {
-  QMessageBox box(qtIcon(m.icon), m.caption, m.text, QMessageBox::Ok, owner);
-  box.exec();
+  const QPointer<QMessageBox> box = new QMessageBox(qtIcon(m.icon), m.caption, m.text, QMessageBox::Ok, owner);
+  box->exec();
+  delete box.data();
 }
 
 // "wav|*.wav|all|*" -> "wav (*.wav);;all (*)"
@@ -60,16 +84,22 @@ bool TFileDialog::Execute(QWidget* owner) {
   if (Responder* r = currentResponder.load()) {
     answer = r->fileName(*this);
   } else {
-    QFileDialog dialog(owner);
-    dialog.setAcceptMode(Kind == FileDialogKind::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(Kind == FileDialogKind::Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    // The program checks for existing files itself and never overwrites one.
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-    if (!Filter.isEmpty()) dialog.setNameFilter(qtFilter(Filter));
-    if (!DefaultExt.isEmpty()) dialog.setDefaultSuffix(DefaultExt);
-    if (!FileName.isEmpty()) dialog.selectFile(FileName);
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-      answer = dialog.selectedFiles().first();
+    const QPointer<QFileDialog> dialog = new QFileDialog(owner);
+    // The toolkit's own dialog, in the application's language on every desktop.
+    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog->setProxyModel(new TFileListInAppLocale(dialog));
+    dialog->setAcceptMode(Kind == FileDialogKind::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    // Both kinds return whatever name the user typed: the program checks for
+    // existing files itself, refuses a missing one to open and never
+    // overwrites one on saving.
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
+    if (!Filter.isEmpty()) dialog->setNameFilter(qtFilter(Filter));
+    if (!DefaultExt.isEmpty()) dialog->setDefaultSuffix(DefaultExt);
+    if (!FileName.isEmpty()) dialog->selectFile(FileName);
+    if (dialog->exec() == QDialog::Accepted && dialog && !dialog->selectedFiles().isEmpty())
+      answer = dialog->selectedFiles().first();
+    delete dialog.data();
   }
   if (!answer) return false;
   QString name = *answer;

@@ -7,8 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMdiSubWindow>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -199,6 +207,58 @@ TEST_F(OpenFlowTest, WindowTooSmallForTheControlPanelGetsEmptyDiagramPanel) {
   EXPECT_EQ(f.PanelDiagramms->height(), 0);
   for (QWidget* chart : {f.Chart1, f.Chart2, f.Chart3, f.Chart4}) EXPECT_EQ(chart->height(), 0);
   EXPECT_EQ(f.PanelDirect->y(), f.ScrollBox1->contentsRect().top());
+}
+
+// The real open dialog, as a person uses it: a name typed into it that does not
+// exist comes back from the dialog, and the program refuses it with its own
+// message in the error box. No window is created.
+TEST(OpenFlowRealDialog, TypedMissingNameGetsTheProgramsOwnMessage) {
+  ASSERT_EQ(Dialogs::responder(), nullptr);
+  CreateForms();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Form1.data()));
+  // Typed key by key, so in plain ASCII (the default folder carries the
+  // application's name).
+  QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/tembrix-open-XXXXXX"));
+  const QString missing = dir.filePath(QStringLiteral("no-such-recording.wav"));
+
+  int dialogs = 0;
+  QStringList boxes;  // caption|text of every message box, in order
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QTimer person;
+  QObject::connect(&person, &QTimer::timeout, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+      if (++dialogs > 1) {  // the dialog did not accept the name: give up
+        dialog->reject();
+        return;
+      }
+      auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      ASSERT_TRUE(name);
+      // A person types into the focused name field of the active dialog.
+      QApplication::setActiveWindow(dialog);
+      name->setFocus();
+      QTest::keyClicks(name, missing);
+      auto* buttons = dialog->findChild<QDialogButtonBox*>();
+      ASSERT_TRUE(buttons && buttons->button(QDialogButtonBox::Open));
+      ASSERT_TRUE(buttons->button(QDialogButtonBox::Open)->isEnabled());
+      QTest::mouseClick(buttons->button(QDialogButtonBox::Open), Qt::LeftButton);
+    } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      boxes << box->windowTitle() + u'|' + box->text();
+      icon = box->icon();
+      box->button(QMessageBox::Ok)->click();
+    }
+  });
+  person.start(10);
+  ClickOpen();  // returns when the dialog and the box are done
+  person.stop();
+
+  EXPECT_EQ(dialogs, 1);
+  EXPECT_EQ(boxes, QStringList({TApplication::Title() + QStringLiteral("|Файл не существует!")}));
+  EXPECT_EQ(icon, QMessageBox::Critical);
+  EXPECT_FALSE(Form3);
+  EXPECT_EQ(Form1->MdiArea->subWindowList().size(), 1);
+  EXPECT_FALSE(QFileInfo::exists(missing));
+  CloseMainWindow();
 }
 
 // Not a fixture: the event loop itself must end when the main window closes.

@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 
 namespace {
@@ -63,6 +64,25 @@ TEST(WelcomePage, UnreachableNewsPageEndsQuietly) {
   form->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(area.subWindowList().isEmpty());
+}
+
+// The browser speaks the application's language: its own error page and the
+// languages it tells pages are Russian whatever the system's locale.
+TEST(WelcomePage, BrowsersOwnErrorPageIsRussian) {
+  QMdiArea area;
+  area.show();
+  auto* form = new TForm2(&area);
+  QSignalSpy loaded(form->WebBrowser1, &QWebEngineView::loadFinished);
+  ASSERT_TRUE(loaded.wait(30000));
+  QWebEnginePage* page = form->WebBrowser1->page();
+  QString text, languages;
+  page->toPlainText([&](const QString& t) { text = t; });
+  page->runJavaScript(QStringLiteral("navigator.languages.join(',')"),
+                      [&](const QVariant& v) { languages = v.toString(); });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !text.isEmpty() && !languages.isEmpty(); }, 10000));
+  EXPECT_TRUE(text.contains(QStringLiteral("Не удается получить доступ к сайту"))) << text.toStdString();
+  EXPECT_EQ(languages, QStringLiteral("ru"));
+  delete form;
 }
 
 }  // namespace
