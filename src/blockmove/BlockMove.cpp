@@ -222,8 +222,19 @@ void mmxForward64(const Byte* s, Byte* d, size_t n) {
 // ---------------------------------------------------------------------------
 // SSE
 
-// Initial-exec: the counter costs one thread-pointer-relative increment, no call.
-__attribute__((tls_model("initial-exec"))) thread_local TAlignedMoveCounts alignedMoveCounts;
+// The rules by which a forward SSE move picks its stores, shared with
+// SseBlockStores. From this count on the move copies aligned 128-byte blocks.
+constexpr size_t SseBlocksFrom = 2048;
+
+// Bytes before the destination is 16-aligned.
+inline size_t sseHead(const Byte* d) { return -reinterpret_cast<std::uintptr_t>(d) & 15; }
+
+// The 16-aligned part of a move of n >= SseBlocksFrom bytes to d.
+inline size_t sseAlignedPart(const Byte* d, size_t n) { return (n - sseHead(d)) & ~size_t{15}; }
+
+// More than half the L2 cache: stream past it. In 64 bits the comparison
+// cannot overflow.
+inline bool streamsBlocks(size_t blocks) { return -static_cast<std::int64_t>(blocks * 128 / 8) < PrefetchLimit; }
 
 template <bool AlignedSource>
 inline __m128i load16(const Byte* p) {
@@ -260,17 +271,12 @@ void alignedBlocks(const Byte* s, Byte* d, size_t blocks) {
 // d is 16-aligned and n a multiple of 16.
 void AlignedForwardMove_SSE(const Byte* s, Byte* d, size_t n) {
   const size_t blocks = n / 128;
-  // More than half the L2 cache: stream past it. In 64 bits the comparison
-  // cannot overflow.
-  const bool nonTemporal = -static_cast<std::int64_t>(blocks * 128 / 8) < PrefetchLimit;
   const bool alignedSource = (reinterpret_cast<std::uintptr_t>(s) & 15) == 0;
-  if (nonTemporal) {
-    ++alignedMoveCounts.NonTemporal;
+  if (streamsBlocks(blocks)) {
     if (alignedSource) alignedBlocks<true, true>(s, d, blocks);
     else alignedBlocks<false, true>(s, d, blocks);
     _mm_sfence();
   } else {
-    ++alignedMoveCounts.Ordinary;
     if (alignedSource) alignedBlocks<true, false>(s, d, blocks);
     else alignedBlocks<false, false>(s, d, blocks);
   }
@@ -284,7 +290,7 @@ void AlignedForwardMove_SSE(const Byte* s, Byte* d, size_t n) {
     storeu(d + 16, b);
     return SmallMove(s + 32, d + 32, n - 32);
   }
-  if (n < 2048) {
+  if (n < SseBlocksFrom) {
     const __m128i head = loadu(s);
     size_t i = 16 - (reinterpret_cast<std::uintptr_t>(d) & 15);  // destination aligned up to 16
     // Two 32-byte steps per pass, as in the backward move.
@@ -304,9 +310,9 @@ void AlignedForwardMove_SSE(const Byte* s, Byte* d, size_t n) {
     storeu(d, head);
     return SmallMove(s + i, d + i, n - i);
   }
-  const size_t skip = -reinterpret_cast<std::uintptr_t>(d) & 15;
+  const size_t skip = sseHead(d);
   SmallMove(s, d, skip);
-  const size_t aligned = (n - skip) & ~size_t{15};
+  const size_t aligned = sseAlignedPart(d, n);
   AlignedForwardMove_SSE(s + skip, d + skip, aligned);
   const size_t done = skip + aligned;
   SmallMove(s + done, d + done, n - done);
@@ -342,6 +348,10 @@ void AlignedForwardMove_SSE(const Byte* s, Byte* d, size_t n) {
 // ---------------------------------------------------------------------------
 // The dispatcher shape shared by all variants. Addresses compare unsigned.
 
+// Forward when the source lies above, or the destination starts past the
+// source's end (d - s cannot wrap because s < d).
+inline bool movesForward(std::uintptr_t s, std::uintptr_t d, size_t n) { return s > d || d - s >= n; }
+
 using MoveRoutine = void (*)(const Byte*, Byte*, size_t);
 
 template <MoveRoutine Forward, MoveRoutine Backward>
@@ -356,9 +366,7 @@ inline void dispatch(const void* Source, void* Dest, std::intptr_t Count) {
     return;
   }
   if (Count < 0 || s == d) return;
-  // Forward when the source lies above, or the destination starts past the
-  // source's end (d - s cannot wrap because s < d).
-  if (s > d || d - s >= n) Forward(src, dst, n);
+  if (movesForward(s, d, n)) Forward(src, dst, n);
   else Backward(src, dst, n);
 }
 
@@ -397,7 +405,17 @@ void Initialize() {
 
 TMoveDispatch InstalledMove() { return installedMove.load(std::memory_order_relaxed); }
 
-TAlignedMoveCounts AlignedMoveCounts() { return alignedMoveCounts; }
+TSseBlockStores SseBlockStores(const void* Source, const void* Dest, std::intptr_t Count) {
+  const auto s = reinterpret_cast<std::uintptr_t>(Source);
+  const auto d = reinterpret_cast<std::uintptr_t>(Dest);
+  // Small, negative and empty moves, backward moves and forward ones under
+  // SseBlocksFrom bytes copy no aligned blocks.
+  if (Count < static_cast<std::intptr_t>(SseBlocksFrom) || s == d) return TSseBlockStores::None;
+  const auto n = static_cast<size_t>(Count);
+  if (!movesForward(s, d, n)) return TSseBlockStores::None;
+  const size_t blocks = sseAlignedPart(static_cast<const Byte*>(Dest), n) / 128;
+  return streamsBlocks(blocks) ? TSseBlockStores::NonTemporal : TSseBlockStores::Ordinary;
+}
 
 void Move(const void* Source, void* Dest, std::intptr_t Count) {
   installedMove.load(std::memory_order_relaxed)(Source, Dest, Count);

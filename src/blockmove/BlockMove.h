@@ -39,12 +39,12 @@ void MoveDispatch_IA32(const void* Source, void* Dest, std::intptr_t Count);
 void MoveDispatch_MMX(const void* Source, void* Dest, std::intptr_t Count);
 void MoveDispatch_SSE(const void* Source, void* Dest, std::intptr_t Count);
 
-// How often the calling thread's forward SSE moves took the aligned block
-// path with ordinary and with non-temporal (cache-bypassing) stores.
-struct TAlignedMoveCounts {
-  std::uint64_t Ordinary = 0;
-  std::uint64_t NonTemporal = 0;
-};
-TAlignedMoveCounts AlignedMoveCounts();
+// Which stores MoveDispatch_SSE uses for the aligned 128-byte blocks of a
+// move: none (the move is small, under 2048 bytes, backward or empty),
+// ordinary ones, or non-temporal ones that bypass the cache. Depends on the
+// count, the destination's alignment, the direction and PrefetchLimit; the
+// SSE move decides by the same rules.
+enum class TSseBlockStores { None, Ordinary, NonTemporal };
+TSseBlockStores SseBlockStores(const void* Source, const void* Dest, std::intptr_t Count);
 
 }  // namespace BlockMove

@@ -215,16 +215,6 @@ void TChart::drawAxes(QPainter& Painter, const TChartRect& Rect) const {
   pixelLine(Painter, Rect.Left, Rect.Bottom, Rect.Right, Rect.Bottom);
 }
 
-QImage TChart::renderToImage(double DevicePixelRatio) const {
-  const double dpr = DevicePixelRatio > 0 ? DevicePixelRatio : 1.0;
-  QImage image(std::max(1, static_cast<int>(std::lround(width() * dpr))),
-               std::max(1, static_cast<int>(std::lround(height() * dpr))), QImage::Format_ARGB32_Premultiplied);
-  image.setDevicePixelRatio(dpr);
-  QPainter painter(&image);
-  paintChart(painter, dpr);
-  return image;
-}
-
 void TChart::paintEvent(QPaintEvent* Event) {
   const double dpr = devicePixelRatioF();
   if (!cacheValid_ || cache_.devicePixelRatio() != dpr ||

@@ -41,7 +41,6 @@
 #include "TIsoSurfaceSeries.h"
 
 #include <QFont>
-#include <QImage>
 #include <QPixmap>
 #include <QWidget>
 
@@ -106,8 +105,6 @@ class TChart : public QWidget {
   // Paints the whole chart at its current size into Painter, whose origin is
   // the chart's top-left corner.
   void paintChart(QPainter& Painter, double DevicePixelRatio = 1.0) const;
-  // The chart rendered into an image of its size × DevicePixelRatio.
-  QImage renderToImage(double DevicePixelRatio = 1.0) const;
 
   // Fonts and colours of the design.
   const QFont& titleFont() const { return titleFont_; }

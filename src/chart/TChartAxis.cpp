@@ -128,8 +128,6 @@ TChartAxis::TMap TChartAxis::Map() const {
   return map;
 }
 
-double TChartAxis::CalcPosValueF(double Value) const { return Map().Pos(Value); }
-
 int TChartAxis::CalcPosValue(double Value) const {
   const TMap map = Map();
   double pos = map.Pos(Value);

@@ -54,8 +54,6 @@ class TChartAxis {
   // Pixel -> value: the exact inverse of CalcPosValue over ChartRect; for every
   // pixel p of the plotting area CalcPosValue(CalcPosPoint(p)) == p.
   double CalcPosPoint(int Pixel) const;
-  // The same mapping without rounding, for drawing at sub-pixel precision.
-  double CalcPosValueF(double Value) const;
 
   // The linear map behind CalcPosValue: pixel = Start + (value − Min) × Scale.
   struct TMap {

@@ -37,8 +37,6 @@ double TChartSeries::XScreenToValue(int Px) const { return chart_.BottomAxis->Ca
 
 double TChartSeries::YScreenToValue(int Py) const { return chart_.LeftAxis->CalcPosPoint(Py); }
 
-int TChartSeries::CalcXPosValue(double X) const { return chart_.BottomAxis->CalcPosValue(X); }
-
 bool TChartSeries::VerticalRange(double& Low, double& High) const {
   if (Count() == 0) return false;
   Low = YValues.MinValue();

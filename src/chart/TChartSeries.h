@@ -60,15 +60,13 @@ class TChartSeries {
   // The smallest and largest X among the points (0 when there are none).
   double MinXValue() const { return XValues.MinValue(); }
   double MaxXValue() const { return XValues.MaxValue(); }
-  double MinYValue() const { return YValues.MinValue(); }
+  // The largest Y among the points (0 when there are none).
   double MaxYValue() const { return YValues.MaxValue(); }
 
   // The X value shown at pixel column Px of the parent chart (bottom axis),
   // and the Y value at pixel row Py (left axis).
   double XScreenToValue(int Px) const;
   double YScreenToValue(int Py) const;
-  // The pixel column of X value X on the parent chart.
-  int CalcXPosValue(double X) const;
 
   QColor SeriesColor;
   // Drawn highlighted while the mouse pointer is over the series' line.
