@@ -34,6 +34,7 @@
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -46,6 +47,7 @@
 #include <QWebEngineView>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -111,15 +113,19 @@ void writeRecording(const std::string& path, std::uint32_t rate, std::int64_t fr
   put(&bits, 2);
   out.write("data", 4);
   put(&data, 4);
+  // Sines from a table: the signal costs next to nothing to make.
+  std::vector<double> sine(4096);
+  for (std::size_t i = 0; i < sine.size(); ++i) sine[i] = std::sin(2 * M_PI * double(i) / double(sine.size()));
+  auto sineAt = [&sine](double turns) { return sine[std::size_t((turns - std::floor(turns)) * 4096) & 4095]; };
   std::vector<std::int16_t> block(2 * 65536);
   std::uint32_t noise = 12345;
   for (std::int64_t done = 0; done < frames;) {
     const std::int64_t n = std::min<std::int64_t>(65536, frames - done);
+    const double swell = 12000 * sineAt(40.0 * double(done) / double(frames));
     for (std::int64_t k = 0; k < n; ++k) {
       noise = noise * 1664525 + 1013904223;
-      const double swell = 12000 * std::sin(2 * M_PI * 40.0 * double(done + k) / double(frames));
-      block[2 * k] = std::int16_t(swell + 3000 * std::sin(2 * M_PI * 2000.0 * double(done + k) / rate));
-      block[2 * k + 1] = std::int16_t(std::int32_t(noise >> 16) - 32768) / 4;
+      block[2 * k] = std::int16_t(swell + 3000 * sineAt(2000.0 * double(done + k) / rate));
+      block[2 * k + 1] = std::int16_t((std::int32_t(noise >> 16) - 32768) / 4);
     }
     put(block.data(), int(n * 4));
     done += n;
@@ -472,6 +478,25 @@ std::unique_ptr<TFrameTembrix> hourFrame;
 Dialogs::Recorder recorder;
 int savedFiles = 0;
 
+// Fresh anonymous memory of `bytes`, mapped, touched once and unmapped.
+void touchFresh(std::size_t bytes) {
+  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) std::abort();
+  madvise(p, bytes, MADV_HUGEPAGE);
+  std::memset(p, 1, bytes);
+  benchmark::DoNotOptimize(p);
+  munmap(p, bytes);
+}
+
+// The anchor below every open: mapping and touching as many fresh bytes as the
+// recording's three buffers hold (time line, left, right), nothing else.
+void BM_TouchAnchor(benchmark::State& state) {
+  const std::size_t bytes = 3 * std::size_t(state.range(0)) * sizeof(double);
+  for (auto _ : state) touchFresh(bytes);
+  state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(bytes));
+}
+BENCHMARK(BM_TouchAnchor)->Arg(10 * 60 * 44100)->Arg(3600 * 22050)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5);
+
 // The reader's own time on the 10-minute recording, warm: the anchor of the opens.
 void BM_Reader10min(benchmark::State& state) {
   for (auto _ : state) {
@@ -544,6 +569,16 @@ int main(int argc, char** argv) {
   writeRecording(tenMinutes, 44100, 10LL * 60 * 44100);
   writeRecording(oneHour, 22050, 3600LL * 22050);
 
+  // This machine backs memory that was never used since it started lazily, at a
+  // small fraction of its usual speed; a desktop that has run for a while does
+  // not. A few GiB touched and given back first make every measurement below
+  // start from memory that was in use before.
+  {
+    const auto start = std::chrono::steady_clock::now();
+    touchFresh(std::size_t{4} << 30);
+    std::fprintf(stderr, "memory warmed in %.0f ms\n",
+                 std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+  }
   // This process draws at a device pixel ratio of 2 (a 4K screen); the children
   // set their own platform.
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
