@@ -126,6 +126,9 @@ class TChart : public QWidget {
 
  private:
   void drawAxes(QPainter& Painter, const TChartRect& Rect) const;
+  // The dotted grid lines at the given pixel columns and rows of the plotting area.
+  void drawGrid(QPainter& Painter, double DevicePixelRatio, const TChartRect& Rect, const std::vector<int>& Columns,
+                const std::vector<int>& Rows) const;
 
   QString title_;
   QFont titleFont_;
