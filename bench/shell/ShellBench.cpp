@@ -567,7 +567,9 @@ BENCHMARK(BM_Save1h)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations
 
 void BM_RedrawDpr2_1h(benchmark::State& state) {
   TFrameTembrix& f = *hourFrame;
+  const long long cpu = threadCpuNs();
   for (auto _ : state) T::RepaintDiagramms(f, 0, f.arWAVENOP);
+  state.counters["thread_cpu_ms"] = double(threadCpuNs() - cpu) / kMs / double(state.iterations());
   state.counters["chart_device_px"] = f.Chart1->width() * f.Chart1->devicePixelRatioF();
   state.counters["anchor_ms"] = 16;
 }
