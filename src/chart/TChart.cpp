@@ -262,7 +262,9 @@ void TChart::paintEvent(QPaintEvent* Event) {
   const double dpr = devicePixelRatioF();
   if (!cacheValid_ || cache_.devicePixelRatio() != dpr ||
       cache_.size() != QSize(std::lround(width() * dpr), std::lround(height() * dpr))) {
-    cache_ = QPixmap(QSize(std::lround(width() * dpr), std::lround(height() * dpr)));
+    // An image of the pixmap's own format rather than a pixmap: the series may
+    // write their pixels into it directly.
+    cache_ = QImage(QSize(std::lround(width() * dpr), std::lround(height() * dpr)), QImage::Format_RGB32);
     cache_.setDevicePixelRatio(dpr);
     QPainter painter(&cache_);
     paintChart(painter, dpr);
@@ -270,7 +272,7 @@ void TChart::paintEvent(QPaintEvent* Event) {
   }
   QPainter painter(this);
   painter.setClipRegion(Event->region());
-  painter.drawPixmap(0, 0, cache_);
+  painter.drawImage(0, 0, cache_);
 }
 
 void TChart::resizeEvent(QResizeEvent* Event) {

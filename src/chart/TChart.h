@@ -136,7 +136,7 @@ class TChart : public QWidget {
   std::vector<std::unique_ptr<TChartSeries>> series_;
   // The last picture painted, reused while nothing it shows has changed
   // (markers moving over the chart only expose parts of it).
-  QPixmap cache_;
+  QImage cache_;
   bool cacheValid_ = false;
   // ChartRect depends on the size, the title, the reserved label sizes and,
   // with labels sized to their text, on the left axis' range. It is asked for

@@ -1,5 +1,6 @@
-// The dotted grid on a high-density screen is laid from strips stroked once per
-// direction; every line must keep exactly the dots a stroked line has.
+// Drawing shortcuts must not change a pixel: the dotted grid on a high-density
+// screen is laid from strips stroked once per direction, and the waveform is
+// written straight into an image where it can be, blended in elsewhere.
 #include "TChart.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,9 @@
 #include <QImage>
 #include <QPainter>
 #include <QPen>
+#include <QPixmap>
+
+#include <cmath>
 
 #include <vector>
 
@@ -76,6 +80,25 @@ TEST(ChartGrid, HighDensityGridLinesHaveTheDotsOfStrokedLines) {
           EXPECT_EQ(image.pixel(dx, dy) == grid, dot) << size.width() << " column " << dx << " row " << dy;
         }
     }
+  }
+}
+
+TEST(ChartWaveform, LineWrittenIntoAnImageEqualsTheLineBlendedOntoAPixmap) {
+  for (const double dpr : {1.0, 2.0}) {
+    TChart chart;
+    chart.resize(640, 150);
+    chart.SetTitle(QStringLiteral("Левый канал."));
+    TFastLineSeries* series = chart.AddSeries<TFastLineSeries>();
+    for (int i = 0; i < 5000; ++i) series->AddXY(i / 8000.0, 12000 * std::sin(i * 0.07) * std::sin(i * 0.001));
+    chart.Refresh();
+    const QImage written = chart.renderToImage(dpr).convertToFormat(QImage::Format_ARGB32);
+    QPixmap pixmap(written.size());
+    pixmap.setDevicePixelRatio(dpr);
+    {
+      QPainter painter(&pixmap);
+      chart.paintChart(painter, dpr);
+    }
+    EXPECT_TRUE(pixmap.toImage().convertToFormat(QImage::Format_ARGB32) == written) << "ratio " << dpr;
   }
 }
 
