@@ -161,17 +161,17 @@ void TChart::paintChart(QPainter& Painter, double DevicePixelRatio) const {
 
   const TChartRect r = ChartRect();
   // Grid lines first, so that the series lie over them.
-  QPen gridPen(GridColor, 1, Qt::DotLine);
-  Painter.setPen(gridPen);
+  std::vector<int> columns, rows;
   double step = 0;
   for (double v : BottomAxis->TickValues(&step)) {
     const int x = BottomAxis->CalcPosValue(v);
-    if (x > r.Left && x <= r.Right) pixelLine(Painter, x, r.Top, x, r.Bottom);
+    if (x > r.Left && x <= r.Right) columns.push_back(x);
   }
   for (double v : LeftAxis->TickValues(&step)) {
     const int y = LeftAxis->CalcPosValue(v);
-    if (y >= r.Top && y < r.Bottom) pixelLine(Painter, r.Left, y, r.Right, y);
+    if (y >= r.Top && y < r.Bottom) rows.push_back(y);
   }
+  drawGrid(Painter, DevicePixelRatio, r, columns, rows);
 
   Painter.save();
   Painter.setClipRect(QRectF(r.Left, r.Top, r.Width() + 1, r.Height() + 1));
@@ -180,6 +180,42 @@ void TChart::paintChart(QPainter& Painter, double DevicePixelRatio) const {
 
   drawAxes(Painter, r);
   Painter.restore();
+}
+
+void TChart::drawGrid(QPainter& Painter, double DevicePixelRatio, const TChartRect& Rect,
+                      const std::vector<int>& Columns, const std::vector<int>& Rows) const {
+  const QPen gridPen(GridColor, 1, Qt::DotLine);
+  const int scale = static_cast<int>(DevicePixelRatio);
+  if (scale < 2 || scale != DevicePixelRatio) {
+    Painter.setPen(gridPen);
+    for (int x : Columns) pixelLine(Painter, x, Rect.Top, x, Rect.Bottom);
+    for (int y : Rows) pixelLine(Painter, Rect.Left, y, Rect.Right, y);
+    return;
+  }
+  // With a pen wider than one device pixel every dot is stroked as a shape of
+  // its own, which costs far more than copying it. All vertical lines span the
+  // same rows and all horizontal ones the same columns, so each direction is
+  // stroked once into a transparent strip (a pixel of margin around the line
+  // for the dots' caps) and the strip is laid at every line. At a whole device
+  // pixel ratio a shift by whole pixels rasterises alike: the pixels are the same.
+  auto strip = [&](int Width, int Height, int X2, int Y2) {
+    QImage image(Width * scale, Height * scale, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    image.setDevicePixelRatio(scale);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(gridPen);
+    pixelLine(painter, 1, 1, X2, Y2);
+    return image;
+  };
+  if (!Columns.empty()) {
+    const QImage vertical = strip(3, Rect.Height() + 3, 1, Rect.Height() + 1);
+    for (int x : Columns) Painter.drawImage(QPointF(x - 1, Rect.Top - 1), vertical);
+  }
+  if (!Rows.empty()) {
+    const QImage horizontal = strip(Rect.Width() + 3, 3, Rect.Width() + 1, 1);
+    for (int y : Rows) Painter.drawImage(QPointF(Rect.Left - 1, y - 1), horizontal);
+  }
 }
 
 void TChart::drawAxes(QPainter& Painter, const TChartRect& Rect) const {
@@ -219,7 +255,9 @@ void TChart::paintEvent(QPaintEvent* Event) {
   const double dpr = devicePixelRatioF();
   if (!cacheValid_ || cache_.devicePixelRatio() != dpr ||
       cache_.size() != QSize(std::lround(width() * dpr), std::lround(height() * dpr))) {
-    cache_ = QPixmap(QSize(std::lround(width() * dpr), std::lround(height() * dpr)));
+    // An image of the pixmap's own format rather than a pixmap: the series may
+    // write their pixels into it directly.
+    cache_ = QImage(QSize(std::lround(width() * dpr), std::lround(height() * dpr)), QImage::Format_RGB32);
     cache_.setDevicePixelRatio(dpr);
     QPainter painter(&cache_);
     paintChart(painter, dpr);
@@ -227,7 +265,7 @@ void TChart::paintEvent(QPaintEvent* Event) {
   }
   QPainter painter(this);
   painter.setClipRegion(Event->region());
-  painter.drawPixmap(0, 0, cache_);
+  painter.drawImage(0, 0, cache_);
 }
 
 void TChart::resizeEvent(QResizeEvent* Event) {

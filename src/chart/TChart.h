@@ -132,6 +132,9 @@ class TChart : public QWidget {
  private:
   void drawAxes(QPainter& Painter, const TChartRect& Rect) const;
   void setHovered(const TChartSeries* Series);
+  // The dotted grid lines at the given pixel columns and rows of the plotting area.
+  void drawGrid(QPainter& Painter, double DevicePixelRatio, const TChartRect& Rect, const std::vector<int>& Columns,
+                const std::vector<int>& Rows) const;
 
   QString title_;
   QFont titleFont_;
@@ -140,7 +143,7 @@ class TChart : public QWidget {
   const TChartSeries* hovered_ = nullptr;
   // The last picture painted, reused while nothing it shows has changed
   // (markers moving over the chart only expose parts of it).
-  QPixmap cache_;
+  QImage cache_;
   bool cacheValid_ = false;
   // ChartRect depends on the size, the title, the reserved label sizes and,
   // with labels sized to their text, on the left axis' range. It is asked for

@@ -121,16 +121,47 @@ void TFastLineSeries::Draw(QPainter& Painter, double DevicePixelRatio) const {
       last[j] = std::max(last[j], b);
     }
   }
+  const QRgb colour = (highlighted ? SeriesColor.lighter(130) : SeriesColor).rgba();
+  // Writes the spans into Target, whose pixel (0, 0) is device pixel
+  // (Left, Top), keeping to the columns and rows of Bounds (target pixels).
+  auto writeSpans = [&](QImage& Target, int Left, int Top, const QRect& Bounds) {
+    uchar* bits = Target.bits();
+    const qsizetype stride = Target.bytesPerLine();
+    for (int j = std::max(0, Bounds.left() - Left); j < std::min(width, Bounds.right() + 1 - Left); ++j) {
+      const int a = std::max({first[static_cast<std::size_t>(j)], 0, Bounds.top() - Top});
+      const int b = std::min({last[static_cast<std::size_t>(j)], rows - 1, Bounds.bottom() - Top});
+      uchar* at = bits + static_cast<qsizetype>(Left + j) * static_cast<qsizetype>(sizeof(QRgb));
+      for (int y = a; y <= b; ++y) *reinterpret_cast<QRgb*>(at + (Top + y) * stride) = colour;
+    }
+  };
+
+  // Painting into an image at whole device pixels, with the plotting area as
+  // its clip (as the chart paints), the opaque line's pixels are written
+  // straight into that image: nothing else would change there.
+  QPaintDevice* device = Painter.device();
+  const QTransform toDevice = Painter.deviceTransform();
+  const QRectF clip = Painter.hasClipping() ? toDevice.mapRect(Painter.clipBoundingRect()) : QRectF();
+  const bool whole = toDevice.type() <= QTransform::TxScale && toDevice.m11() == dpr && toDevice.m22() == dpr &&
+                     toDevice.dx() == std::floor(toDevice.dx()) && toDevice.dy() == std::floor(toDevice.dy()) &&
+                     clip.isValid() && clip == QRectF(clip.toRect());
+  if (device != nullptr && device->devType() == QInternal::Image && whole && qAlpha(colour) == 255 &&
+      Painter.compositionMode() == QPainter::CompositionMode_SourceOver && Painter.opacity() == 1.0 &&
+      Painter.clipRegion().rectCount() == 1) {
+    auto* target = static_cast<QImage*>(device);
+    if (target->format() == QImage::Format_ARGB32_Premultiplied || target->format() == QImage::Format_RGB32) {
+      writeSpans(*target, firstColumn + static_cast<int>(toDevice.dx()), topRow + static_cast<int>(toDevice.dy()),
+                 clip.toRect() & target->rect());
+      return;
+    }
+  }
+
+  // Elsewhere the spans go into an image of their own, laid over the chart in one blend.
   QImage& image = rasterImage(width, rows);
   if (image.isNull()) return;
-  const QRgb colour = (highlighted ? SeriesColor.lighter(130) : SeriesColor).rgba();
-  uchar* bits = image.bits();
-  const qsizetype stride = image.bytesPerLine();
-  for (int y = 0; y < rows; ++y) {
-    auto* line = reinterpret_cast<QRgb*>(bits + y * stride);
-    for (int j = 0; j < width; ++j)
-      line[j] = (y >= first[static_cast<std::size_t>(j)] && y <= last[static_cast<std::size_t>(j)]) ? colour : 0;
-  }
+  // Cleared row by row, then each column's span written down the rows: only the
+  // line's pixels are visited, and the rows a few columns touch stay in cache.
+  for (int y = 0; y < rows; ++y) std::fill_n(reinterpret_cast<QRgb*>(image.bits() + y * image.bytesPerLine()), width, QRgb{0});
+  writeSpans(image, 0, 0, image.rect());
   image.setDevicePixelRatio(dpr);
   Painter.drawImage(QPointF(firstColumn / dpr, topRow / dpr), image);
 }
