@@ -1,6 +1,7 @@
 // Drawing shortcuts must not change a pixel: the dotted grid on a high-density
 // screen is laid from strips stroked once per direction, and the waveform is
 // written straight into an image where it can be, blended in elsewhere.
+#include "ChartRender.h"
 #include "TChart.h"
 
 #include <gtest/gtest.h>
@@ -48,7 +49,7 @@ TEST(ChartGrid, HighDensityGridLinesHaveTheDotsOfStrokedLines) {
     chart.LeftAxis->SetMinMax(0, 100);
     chart.BottomAxis->SetMinMax(0, 10);
     chart.Refresh();
-    const QImage image = chart.renderToImage(2);
+    const QImage image = render(chart, 2);
     const TChartRect r = chart.ChartRect();
     const std::vector<int> columns = inner(*chart.BottomAxis, r.Left, r.Right);
     const std::vector<int> rows = inner(*chart.LeftAxis, r.Top, r.Bottom);
@@ -91,7 +92,7 @@ TEST(ChartWaveform, LineWrittenIntoAnImageEqualsTheLineBlendedOntoAPixmap) {
     TFastLineSeries* series = chart.AddSeries<TFastLineSeries>();
     for (int i = 0; i < 5000; ++i) series->AddXY(i / 8000.0, 12000 * std::sin(i * 0.07) * std::sin(i * 0.001));
     chart.Refresh();
-    const QImage written = chart.renderToImage(dpr).convertToFormat(QImage::Format_ARGB32);
+    const QImage written = render(chart, dpr).convertToFormat(QImage::Format_ARGB32);
     QPixmap pixmap(written.size());
     pixmap.setDevicePixelRatio(dpr);
     {

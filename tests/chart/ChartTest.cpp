@@ -1,5 +1,6 @@
 // The chart as the editor's ruler: axis scaling, pixel mapping, and what ends
 // up in the pixels.
+#include "ChartRender.h"
 #include "TChart.h"
 
 #include <gtest/gtest.h>
@@ -20,17 +21,6 @@
 namespace {
 
 const QRgb kLineColour = qRgb(0x44, 0x66, 0xA3);
-
-// The chart painted at its size × DevicePixelRatio, as it draws itself on a
-// screen of that density.
-QImage render(const TChart& Chart, double DevicePixelRatio = 1.0) {
-  QImage image(static_cast<int>(std::lround(Chart.width() * DevicePixelRatio)),
-               static_cast<int>(std::lround(Chart.height() * DevicePixelRatio)), QImage::Format_ARGB32_Premultiplied);
-  image.setDevicePixelRatio(DevicePixelRatio);
-  QPainter painter(&image);
-  Chart.paintChart(painter, DevicePixelRatio);
-  return image;
-}
 
 struct WaveChart {
   std::unique_ptr<TChart> Chart = std::make_unique<TChart>();
