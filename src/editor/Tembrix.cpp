@@ -298,11 +298,23 @@ void TFrameTembrix::createMarkers() {
   TimeSelect.ColorLabel->setObjectName(QStringLiteral("ColorLabel"));
 }
 
-std::int32_t TFrameTembrix::timeToFrame(double t) const {
-  const long double frame = static_cast<long double>(arSampRate) * static_cast<long double>(t);
+namespace {
+
+std::int32_t roundSaturated(long double frame) {
   if (!(frame >= INT_MIN)) return INT_MIN;  // NaN lands here too
   if (frame > INT_MAX) return INT_MAX;
   return static_cast<std::int32_t>(Round(frame));
+}
+
+}  // namespace
+
+std::int32_t TFrameTembrix::timeToFrame(double t) const {
+  return roundSaturated(static_cast<long double>(arSampRate) * static_cast<long double>(t));
+}
+
+std::int32_t TFrameTembrix::spanToFrames(double Lo, double Hi) const {
+  return roundSaturated(static_cast<long double>(arSampRate) *
+                        (static_cast<long double>(Hi) - static_cast<long double>(Lo)));
 }
 
 int TFrameTembrix::ComboBoxYChartItemIndex() const {

@@ -27,7 +27,7 @@ void TFrameTembrix::Button1Click(QObject* /*Sender*/) {
   // the last, and nothing past it is read.
   const std::int64_t frames = arLeftCH && arRightCH ? arWAVENOP : 0;
   const std::int64_t s = std::clamp<std::int64_t>(timeToFrame(TimeSelect.Lo), 0, frames);
-  const std::int64_t n = std::clamp<std::int64_t>(timeToFrame(TimeSelect.Hi - TimeSelect.Lo), 0, frames - s);
+  const std::int64_t n = std::clamp<std::int64_t>(spanToFrames(TimeSelect.Lo, TimeSelect.Hi), 0, frames - s);
 
   // Both outputs from the chosen channels; one chosen channel is heard on both.
   // Values are rounded and keep their low 16 bits.

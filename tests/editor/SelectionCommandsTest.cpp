@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -224,6 +226,26 @@ TEST_F(Commands, ZoomScrollAndResetFollowTheWorkedExample) {
   EXPECT_EQ(sel().Hi, f.arTimeLine[69993]);
 }
 
+TEST_F(Commands, ZoomAndScrollPositionsRoundHalfwayCasesToEven) {
+  loadCounting();
+  TFrameTembrix& f = *frame;
+  // Zoom: n1 = 23 with arWAVENOP − dn = 40 is position 57.5, to the even 58.
+  select(23.0 / 8000, 79982.0 / 8000);  // dn = n2 − n1 + 1 = 79960
+  QTest::mouseClick(f.ButtonMore, Qt::LeftButton);
+  ASSERT_EQ(f.arWAVENOP - T::dn(f), 40);
+  EXPECT_EQ(firstDrawn(), 23);
+  EXPECT_EQ(f.ScrollBar1->value(), 58);
+
+  // Scroll: position 81 of arWAVENOP − dn = 72050 is frame 58360.5, to the even 58360.
+  QTest::mouseClick(f.ButtonLess, Qt::LeftButton);
+  select(0.0, 7949.0 / 8000);
+  QTest::mouseClick(f.ButtonMore, Qt::LeftButton);
+  ASSERT_EQ(f.arWAVENOP - T::dn(f), 72050);
+  f.ScrollBar1->setSliderPosition(81);  // a drag of the thumb
+  EXPECT_EQ(firstDrawn(), 58360);
+  EXPECT_EQ(lastDrawn(), 58360 + 7949 - 1);
+}
+
 TEST_F(Commands, ZoomToTheWholeRecordingKeepsTheFullViewState) {
   loadCounting(20000);
   setMode(true);
@@ -364,6 +386,19 @@ TEST_F(Commands, SaveNeverReplacesAnExistingFile) {
   }
   const QString link = path("link.wav");
   ASSERT_TRUE(QFile::link(existing, link));
+  {
+    // A directory is no file: the writer is asked and says why it cannot create one.
+    const QString folder = path("folder.wav");
+    ASSERT_TRUE(QDir().mkdir(folder));
+    recorder.queueFileName(folder);
+    QTest::mouseClick(frame->ButtonFileSave, Qt::LeftButton);
+    ASSERT_EQ(recorder.messages().size(), 1u);
+    const QString said = recorder.messages()[0].text;
+    const QString start = QStringLiteral("Cannot create file \"") + folder + QStringLiteral("\". ");
+    EXPECT_TRUE(said.startsWith(start) && said.size() > start.size()) << said.toStdString();
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+    EXPECT_TRUE(QDir(folder).isEmpty());
+  }
   for (const QString& name : {existing, link}) {
     recorder.clear();
     recorder.queueFileName(name);
