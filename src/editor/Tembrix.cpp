@@ -169,6 +169,11 @@ void TFrameTembrix::createComponents() {
   ComboBoxYChart->setInsertPolicy(QComboBox::NoInsert);
   ComboBoxYChart->addItems({QStringLiteral("Фикс"), QStringLiteral("Авто")});
   ComboBoxYChart->setCurrentIndex(-1);  // design: no item, empty text
+  // Typing never selects an item: no completion, and the toolkit's own
+  // look-up of the typed text when editing finishes (Enter, focus leaving)
+  // is cut off. Only choosing from the list selects.
+  ComboBoxYChart->setCompleter(nullptr);
+  QObject::disconnect(ComboBoxYChart->lineEdit(), &QLineEdit::editingFinished, ComboBoxYChart, nullptr);
   ButtonFileSave = button(PanelDirect, QStringLiteral("Сохранить в файл"), 16, 76, 129, 25);
   SpeedButtonSelect = place(new QToolButton(PanelDirect), 211, 67, 129, 25);
   SpeedButtonSelect->setText(QStringLiteral("Выделить"));

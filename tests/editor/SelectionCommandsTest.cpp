@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -76,6 +77,11 @@ class Commands : public ::testing::Test {
   }
   int px(double t) { return frame->Chart1->BottomAxis->CalcPosValue(t); }
 };
+
+// Types each character of `text` as one key press and release.
+void type(QWidget* w, const QString& text) {
+  for (QChar c : text) QTest::sendKeyEvent(QTest::Click, w, Qt::Key(c.toUpper().unicode()), QString(c), Qt::NoModifier);
+}
 
 }  // namespace
 
@@ -352,6 +358,50 @@ TEST_F(Commands, TypedScaleTextSelectsNothingAndChangesNothing) {
   QTest::keyClick(frame->ComboBoxYChart, Qt::Key_Up);  // "Фикс"
   QTest::keyClicks(frame->ComboBoxYChart->lineEdit(), QStringLiteral("x"));
   EXPECT_EQ(frame->ComboBoxYChartItemIndex(), -1);
+  EXPECT_FALSE(frame->Chart1->LeftAxis->Automatic());
+  EXPECT_EQ(frame->Chart1->LeftAxis->Maximum(), 32767);
+}
+
+TEST_F(Commands, TypedItemTextSelectsNothingOnEnterOrLeavingOnlyTheListSelects) {
+  loadCounting(1000);
+  QComboBox* box = frame->ComboBoxYChart;
+  QLineEdit* edit = box->lineEdit();
+  frame->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+  ASSERT_EQ(frame->ComboBoxYChartItemIndex(), 1);  // "Авто"
+  edit->setFocus(Qt::TabFocusReason);
+  ASSERT_TRUE(edit->hasFocus());
+
+  // Typing an item's exact text, pressing Enter and leaving the field by Tab.
+  edit->selectAll();
+  type(edit, QStringLiteral("Фикс"));
+  EXPECT_EQ(box->currentText(), QStringLiteral("Фикс"));
+  EXPECT_EQ(frame->ComboBoxYChartItemIndex(), -1);
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_EQ(frame->ComboBoxYChartItemIndex(), -1);
+  EXPECT_TRUE(frame->Chart1->LeftAxis->Automatic());
+  QTest::keyClick(edit, Qt::Key_Tab);
+  EXPECT_FALSE(edit->hasFocus());
+  EXPECT_EQ(box->currentText(), QStringLiteral("Фикс"));
+  EXPECT_EQ(frame->ComboBoxYChartItemIndex(), -1);
+  EXPECT_TRUE(frame->Chart1->LeftAxis->Automatic());
+  EXPECT_TRUE(frame->Chart2->LeftAxis->Automatic());
+
+  // A partial text is not completed to an item either.
+  edit->setFocus(Qt::TabFocusReason);
+  edit->selectAll();
+  type(edit, QStringLiteral("Ф"));
+  EXPECT_EQ(box->currentText(), QStringLiteral("Ф"));
+  QTest::keyClick(edit, Qt::Key_Enter);
+  EXPECT_EQ(frame->ComboBoxYChartItemIndex(), -1);
+  EXPECT_TRUE(frame->Chart1->LeftAxis->Automatic());
+
+  // Choosing "Фикс" from the open list selects it and fixes the axes.
+  box->showPopup();
+  QAbstractItemView* list = box->view();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(list->window()));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(0, 0)).center());
+  EXPECT_EQ(frame->ComboBoxYChartItemIndex(), 0);
   EXPECT_FALSE(frame->Chart1->LeftAxis->Automatic());
   EXPECT_EQ(frame->Chart1->LeftAxis->Maximum(), 32767);
 }
