@@ -34,7 +34,10 @@ void TFrameTembrix::Button1Click(QObject* /*Sender*/) {
   using namespace SoundPlayThread;
   const pDoubleArray out0 = left ? arLeftCH : arRightCH;
   const pDoubleArray out1 = right ? arRightCH : arLeftCH;
-  Sound1.Channels.assign(2, TASWaveformSamples(static_cast<std::size_t>(n)));
+  // The samples of a request not taken over yet go first: one span at a time.
+  Sound1 = {};
+  Sound1.Channels.resize(2);
+  for (TASWaveformSamples& channel : Sound1.Channels) channel.resize(static_cast<std::size_t>(n));
   for (std::int64_t i = 0; i < n; ++i) {
     Sound1.Channels[0][static_cast<std::size_t>(i)] = static_cast<std::int16_t>(Round(out0[s + i]));
     Sound1.Channels[1][static_cast<std::size_t>(i)] = static_cast<std::int16_t>(Round(out1[s + i]));
@@ -49,7 +52,8 @@ void TFrameTembrix::Button1Click(QObject* /*Sender*/) {
   thPositionLo = TimeSelect.Lo;
   PlaySoundStopper = false;
 
-  // The thread copies the request now; it frees itself when it has finished.
+  // The thread copies the small values now and takes the samples over when
+  // its turn comes; it frees itself when it has finished.
   SoundPlayThread = new TSoundPlayThread();
   SoundPlayThread->SetFreeOnTerminate(true);
   SoundPlayThread->Start();
