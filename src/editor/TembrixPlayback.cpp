@@ -7,7 +7,23 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+
+namespace {
+
+// Round(x) (nearest, ties to even) with its low 16 bits kept, without a
+// library call for each of the many samples: below 2^51 in size, adding and
+// taking away 1.5 × 2^52 rounds exactly as Round does; other values (and NaN)
+// go to Round itself.
+std::int16_t toSample(double x) {
+  constexpr double kShift = 6755399441055744.0;  // 1.5 × 2^52
+  if (std::abs(x) < 2251799813685248.0)  // 2^51
+    return static_cast<std::int16_t>(static_cast<std::int64_t>((x + kShift) - kShift));
+  return static_cast<std::int16_t>(Round(x));
+}
+
+}  // namespace
 
 void TFrameTembrix::Button1Click(QObject* /*Sender*/) {
   if (arBitsPerSample != 16) {
@@ -38,9 +54,11 @@ void TFrameTembrix::Button1Click(QObject* /*Sender*/) {
   Sound1 = {};
   Sound1.Channels.resize(2);
   for (TASWaveformSamples& channel : Sound1.Channels) channel.resize(static_cast<std::size_t>(n));
+  std::int16_t* const to0 = Sound1.Channels[0].data();
+  std::int16_t* const to1 = Sound1.Channels[1].data();
   for (std::int64_t i = 0; i < n; ++i) {
-    Sound1.Channels[0][static_cast<std::size_t>(i)] = static_cast<std::int16_t>(Round(out0[s + i]));
-    Sound1.Channels[1][static_cast<std::size_t>(i)] = static_cast<std::int16_t>(Round(out1[s + i]));
+    to0[i] = toSample(out0[s + i]);
+    to1[i] = toSample(out1[s + i]);
   }
 
   Sound1.SampleRate = arSampRate;

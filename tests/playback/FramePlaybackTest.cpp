@@ -211,6 +211,15 @@ TEST_F(FramePlayback, TheSpanIsRoundedToFramesAndClippedToTheRecording) {
   f.arLeftCH[3] = 40000.0;
   QTest::mouseClick(f.Button1, Qt::LeftButton);
   EXPECT_EQ(Sound1.Channels[0], (TASWaveformSamples{2, 4, 0, std::int16_t(40000 - 65536)}));
+  // Far from zero, halfway cases and values past 32 bits round as Round does.
+  const double hard[] = {-2.5, -3.5, 65537.5, -65538.5, 3e9 + 0.5, -4503599627370495.5, 4503599627370497.0,
+                         9.3e18, -1e300, std::nan("")};
+  select(0.0, double(std::size(hard)) / kCaptureRate);
+  for (std::size_t i = 0; i < std::size(hard); ++i) f.arLeftCH[i] = hard[i];
+  QTest::mouseClick(f.Button1, Qt::LeftButton);
+  ASSERT_EQ(Sound1.Channels[0].size(), std::size(hard));
+  for (std::size_t i = 0; i < std::size(hard); ++i)
+    EXPECT_EQ(Sound1.Channels[0][i], std::int16_t(std::llrint(hard[i]))) << hard[i];
   QTest::mouseClick(f.ButtonStop, Qt::LeftButton);
 }
 
