@@ -169,6 +169,11 @@ void TFrameTembrix::createComponents() {
   ComboBoxYChart->setInsertPolicy(QComboBox::NoInsert);
   ComboBoxYChart->addItems({QStringLiteral("Фикс"), QStringLiteral("Авто")});
   ComboBoxYChart->setCurrentIndex(-1);  // design: no item, empty text
+  // Typing never selects an item: no completion, and the toolkit's own
+  // look-up of the typed text when editing finishes (Enter, focus leaving)
+  // is cut off. Only choosing from the list selects.
+  ComboBoxYChart->setCompleter(nullptr);
+  QObject::disconnect(ComboBoxYChart->lineEdit(), &QLineEdit::editingFinished, ComboBoxYChart, nullptr);
   ButtonFileSave = button(PanelDirect, QStringLiteral("Сохранить в файл"), 16, 76, 129, 25);
   SpeedButtonSelect = place(new QToolButton(PanelDirect), 211, 67, 129, 25);
   SpeedButtonSelect->setText(QStringLiteral("Выделить"));
@@ -298,11 +303,23 @@ void TFrameTembrix::createMarkers() {
   TimeSelect.ColorLabel->setObjectName(QStringLiteral("ColorLabel"));
 }
 
-std::int32_t TFrameTembrix::timeToFrame(double t) const {
-  const long double frame = static_cast<long double>(arSampRate) * static_cast<long double>(t);
+namespace {
+
+std::int32_t roundSaturated(long double frame) {
   if (!(frame >= INT_MIN)) return INT_MIN;  // NaN lands here too
   if (frame > INT_MAX) return INT_MAX;
   return static_cast<std::int32_t>(Round(frame));
+}
+
+}  // namespace
+
+std::int32_t TFrameTembrix::timeToFrame(double t) const {
+  return roundSaturated(static_cast<long double>(arSampRate) * static_cast<long double>(t));
+}
+
+std::int32_t TFrameTembrix::spanToFrames(double Lo, double Hi) const {
+  return roundSaturated(static_cast<long double>(arSampRate) *
+                        (static_cast<long double>(Hi) - static_cast<long double>(Lo)));
 }
 
 int TFrameTembrix::ComboBoxYChartItemIndex() const {

@@ -80,6 +80,9 @@ class TFrameTembrix : public QFrame {
   // rounded ties to even, saturated to the 32-bit range. Every time → frame
   // conversion of the editor and of playback goes through here.
   std::int32_t timeToFrame(double t) const;
+  // The frames between times Lo and Hi: arSampRate × (Hi − Lo), the
+  // subtraction in extended precision too, rounded and saturated as above.
+  std::int32_t spanToFrames(double Lo, double Hi) const;
 
   // --- Components (the design's names) ---
   QFrame* ScrollBox1;

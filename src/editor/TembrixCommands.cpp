@@ -29,9 +29,11 @@ void TFrameTembrix::ButtonMoreClick(QObject* /*Sender*/) {
   RepaintDiagramms(n1, n2);
   if (dn < arWAVENOP) {
     ScrollBar1->setEnabled(true);
-    // setValue raises no scroll action, so the view is not drawn again.
-    const double position = static_cast<double>(n1) / (arWAVENOP - dn) * 100;
-    ScrollBar1->setValue(static_cast<int>(Round(std::clamp(position, 0.0, 100.0))));
+    // setValue raises no scroll action, so the view is not drawn again. In
+    // extended precision, like the time conversion, so that a position
+    // halfway between two steps goes to the even one.
+    const long double position = static_cast<long double>(n1) / (arWAVENOP - dn) * 100;
+    ScrollBar1->setValue(static_cast<int>(Round(std::clamp(position, 0.0L, 100.0L))));
     ButtonLess->setEnabled(true);
   }
   SpeedButtonSelectClick(SpeedButtonSelect);  // the button's click operation: no toggle
@@ -46,7 +48,8 @@ void TFrameTembrix::ButtonLessClick(QObject* /*Sender*/) {
 }
 
 void TFrameTembrix::ScrollBar1Scroll(QObject* /*Sender*/, int /*ScrollCode*/, int& ScrollPos) {
-  const std::int64_t n1 = Round(ScrollPos / 100.0 * (static_cast<double>(arWAVENOP) - dn));
+  // Extended precision, as for the zoom's position above.
+  const std::int64_t n1 = Round(static_cast<long double>(ScrollPos) / 100 * (static_cast<long double>(arWAVENOP) - dn));
   const std::int64_t n2 = n1 + dn - 1;
   RepaintDiagramms(saturate(n1), saturate(n2));
   SpeedButtonSelectClick(SpeedButtonSelect);
@@ -113,7 +116,11 @@ void TFrameTembrix::ButtonFileSaveClick(QObject* /*Sender*/) {
     return;
   }
   if (!SaveDialog1.Execute(this)) return;
-  if (QFileInfo::exists(SaveDialog1.FileName))  // follows a symbolic link to its target
+  // Only a file counts (a symbolic link is followed to its target). A
+  // directory under the name goes on to the writer, which says why it cannot
+  // create the file.
+  const QFileInfo target(SaveDialog1.FileName);
+  if (target.exists() && !target.isDir())
     throw EFileExists("Файл уже существует. Невозможно перезаписать!");
   WaveFile::SaveDataToWavFile(SaveDialog1.FileName.toStdString(), false, arTimeLine, arLeftCH, arRightCH,
                               arWAVENOP);

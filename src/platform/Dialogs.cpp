@@ -79,6 +79,20 @@ void ShowMessage(QWidget* owner, const QString& text, const QString& caption, Ic
   showBox(owner, m);
 }
 
+void ShowMessageNonModal(const QString& text, const QString& caption, Icon icon) {
+  const Message m{text, caption, icon, false, false};
+  if (Responder* r = currentResponder.load()) {
+    r->message(m);
+    return;
+  }
+  QMetaObject::invokeMethod(qApp, [m] {
+    auto* box = new QMessageBox(qtIcon(m.icon), m.caption, m.text, QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+  }, Qt::QueuedConnection);
+}
+
 bool TFileDialog::Execute(QWidget* owner) {
   std::optional<QString> answer;
   if (Responder* r = currentResponder.load()) {

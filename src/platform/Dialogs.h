@@ -20,11 +20,17 @@ struct Message {
   QString caption;
   Icon icon = Icon::None;
   bool hasOwner = false;
+  bool blocksOtherWindows = true;  // false for ShowMessageNonModal
 };
 
 // A box with one OK button. `owner` may be null: a box without owner window.
 // Safe to call from any thread: off the GUI thread the box is queued to it.
 void ShowMessage(QWidget* owner, const QString& text, const QString& caption, Icon icon);
+
+// A box without owner window that blocks no other window: it is shown on the
+// GUI thread and left open, and the call returns at once. Safe to call from
+// any thread.
+void ShowMessageNonModal(const QString& text, const QString& caption, Icon icon);
 
 enum class FileDialogKind { Open, Save };
 

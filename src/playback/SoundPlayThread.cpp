@@ -5,6 +5,9 @@
 
 #include <QMetaObject>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -41,6 +44,46 @@ class Exception : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Gives a channel's memory pages back to the system once every sample on them
+// has been copied: those that lie wholly before index `to`, from the page that
+// holds index `from` on (the pages before were given back already). The
+// memory stays allocated to the array, which frees it as usual later; the
+// samples are not read again.
+void releaseCopied(const std::int16_t* data, std::size_t from, std::size_t to) {
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto at = [](const std::int16_t* p) { return reinterpret_cast<std::uintptr_t>(p); };
+  const std::uintptr_t first = std::max((at(data) + page - 1) / page * page, at(data + from) / page * page);
+  const std::uintptr_t last = at(data + to) / page * page;
+  if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+}
+
+// Interleaves `frames` frames of the channels into `out` (frame i holds
+// channel 0, then channel 1, ...), a slice at a time, and gives each slice's
+// channel memory back once it is copied: the samples are held about once, not
+// twice, while the buffer fills. False when `cancelled` said so before the end.
+bool interleave(std::vector<TASWaveformSamples>& channels, std::size_t frames, std::int16_t* out,
+                const std::function<bool()>& cancelled) {
+  constexpr std::size_t kSlice = std::size_t(1) << 20;  // frames
+  const std::size_t n = channels.size();
+  for (std::size_t begin = 0; begin < frames; begin += kSlice) {
+    if (cancelled()) return false;
+    const std::size_t end = std::min(frames, begin + kSlice);
+    if (n == 2) {  // what every Play asks for: one pass over the slice
+      const std::int16_t* in0 = channels[0].data();
+      const std::int16_t* in1 = channels[1].data();
+      for (std::size_t i = begin; i < end; ++i) {
+        out[2 * i] = in0[i];
+        out[2 * i + 1] = in1[i];
+      }
+    } else {
+      for (std::size_t c = 0; c < n; ++c)
+        for (std::size_t i = begin; i < end; ++i) out[n * i + c] = channels[c][i];
+    }
+    for (TASWaveformSamples& channel : channels) releaseCopied(channel.data(), begin, end);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool AnyPlaybackRunning() {
@@ -53,8 +96,7 @@ using namespace SoundPlayThread;
 using namespace WaveOut;
 
 TSoundPlayThread::TSoundPlayThread()
-    : sound_(Sound1),
-      line_(SenderStaticTextPlayPosition),
+    : line_(SenderStaticTextPlayPosition),
       chart1_(SenderChart1),
       chart4_(SenderChart4),
       button_(thButton),
@@ -78,6 +120,13 @@ void TSoundPlayThread::SetFreeOnTerminate(bool Value) {
     connect(this, &QThread::finished, this, &QObject::deleteLater);
   else
     disconnect(this, &QThread::finished, this, &QObject::deleteLater);
+}
+
+void TSoundPlayThread::Abandon() {
+  abandoned_ = true;
+  // Unless a newer request has filled it, Sound1 holds this request's samples
+  // not taken over yet (or nothing): nobody will play them.
+  if (!Superseded()) Sound1 = {};
 }
 
 bool TSoundPlayThread::Superseded() const { return latestRequest.load() != request_; }
@@ -143,81 +192,7 @@ void TSoundPlayThread::PlaySound1() {
 
   QString errorText;
   try {
-    // 1. The wave format, in 32-bit arithmetic.
-    WAVEFORMATEX fmt{};
-    fmt.wFormatTag = WAVE_FORMAT_PCM;
-    fmt.nChannels = WORD(sound_.Channels.size());
-    fmt.nSamplesPerSec = sound_.SampleRate;
-    fmt.wBitsPerSample = 16;
-    fmt.nBlockAlign = WORD(fmt.nChannels * 16 / 8);
-    fmt.nAvgBytesPerSec = DWORD(fmt.nChannels) * fmt.nSamplesPerSec * 16 / 8;
-    fmt.cbSize = 0;
-
-    // 2. One interleaved buffer: frame i holds channel 0, then channel 1, ...
-    std::size_t frames = sound_.Channels.empty() ? 0 : sound_.Channels[0].size();
-    for (const TASWaveformSamples& channel : sound_.Channels) frames = std::min(frames, channel.size());
-    const std::size_t nChannels = fmt.nChannels;
-    std::vector<std::int16_t> buf(nChannels * frames);
-    for (std::size_t i = 0; i < frames; ++i)
-      for (std::size_t c = 0; c < nChannels; ++c) buf[nChannels * i + c] = sound_.Channels[c][i];
-    sound_ = {};  // the buffer holds everything from here on
-
-    // 3. Open the default output.
-    HWAVEOUT hWave = nullptr;
-    if (waveOutOpen(&hWave, WAVE_MAPPER, &fmt, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR)
-      throw SoundPlayThread::Exception("SoundPlayerThread.Execute: waveOutOpen failed: " + LastErrorText());
-
-    // 4. The one buffer header.
-    WAVEHDR hdr{};
-    hdr.lpData = reinterpret_cast<char*>(buf.data());
-    hdr.dwBufferLength = DWORD(buf.size() * sizeof(std::int16_t));
-
-    // 8. Clean-up: the device gives the buffer back before it is closed and
-    // the buffer released; then the controls are restored.
-    auto cleanUp = [&] {
-      waveOutReset(hWave);
-      waveOutUnprepareHeader(hWave, &hdr, sizeof hdr);
-      waveOutClose(hWave);
-      std::vector<std::int16_t>().swap(buf);
-      Synchronize([this] {
-        if (button_) button_->setEnabled(true);
-        if (line_) line_->hide();
-      });
-    };
-
-    try {
-      // 6. Play.
-      Synchronize([this] {
-        if (button_ && !Abandoned()) button_->setEnabled(false);
-      });
-      if (!Abandoned()) {
-        waveOutPrepareHeader(hWave, &hdr, sizeof hdr);
-        waveOutWrite(hWave, &hdr, sizeof hdr);
-      }
-      Sleep(500);
-
-      // 7. Poll until the buffer has been heard to its end or a stop comes.
-      while (waveOutUnprepareHeader(hWave, &hdr, sizeof hdr) == WAVERR_STILLPLAYING) {
-        position_.wType = TIME_SAMPLES;
-        waveOutGetPosition(hWave, &position_, sizeof position_);
-        Synchronize([this] { UpdateStaticTextPlayPosition(); });
-        if (PlaySoundStopper || Abandoned()) {
-          waveOutPause(hWave);
-          waveOutReset(hWave);  // hands the paused buffer back
-          waveOutUnprepareHeader(hWave, &hdr, sizeof hdr);
-          break;
-        }
-        Sleep(100);
-      }
-    } catch (...) {
-      try {
-        cleanUp();
-      } catch (...) {
-        // The first error is the one reported.
-      }
-      throw;
-    }
-    cleanUp();
+    PlayRequest();
   } catch (const std::bad_alloc&) {
     errorText = QStringLiteral("EOutOfMemory: Out of memory");
   } catch (const std::exception& e) {
@@ -225,10 +200,101 @@ void TSoundPlayThread::PlaySound1() {
   } catch (...) {
     errorText = QStringLiteral("Exception: unknown error");
   }
+  sound_ = {};  // also after an error: nothing of the span stays
 
-  // 9. Errors are reported after the clean-up, in a box without owner.
+  // 9. Errors are reported after the clean-up, in a box without owner that
+  // blocks no window while it waits for OK.
   if (!errorText.isEmpty())
-    Dialogs::ShowMessage(nullptr, errorText, QStringLiteral("Sound Playback Error"), Dialogs::Icon::Error);
+    Dialogs::ShowMessageNonModal(errorText, QStringLiteral("Sound Playback Error"), Dialogs::Icon::Error);
   std::lock_guard lock(handOverMutex_);
   done_.set_value();
+}
+
+void TSoundPlayThread::PlayRequest() {
+  // A request that a newer Play replaced (or whose window went) before its
+  // turn does nothing at all: it takes no samples, allocates nothing and
+  // opens no device. Otherwise it takes the samples over from Sound1.
+  if (!Abandoned())
+    Synchronize([this] {
+      if (!Abandoned()) sound_ = std::exchange(Sound1, {});
+    });
+  if (Abandoned()) return;
+
+  // 1. The wave format, in 32-bit arithmetic.
+  WAVEFORMATEX fmt{};
+  fmt.wFormatTag = WAVE_FORMAT_PCM;
+  fmt.nChannels = WORD(sound_.Channels.size());
+  fmt.nSamplesPerSec = sound_.SampleRate;
+  fmt.wBitsPerSample = 16;
+  fmt.nBlockAlign = WORD(fmt.nChannels * 16 / 8);
+  fmt.nAvgBytesPerSec = DWORD(fmt.nChannels) * fmt.nSamplesPerSec * 16 / 8;
+  fmt.cbSize = 0;
+
+  // 2. One interleaved buffer: frame i holds channel 0, then channel 1, ...
+  // Its memory is not cleared first, and the channels' memory goes back as
+  // the samples move over, so the span is held about once all along. A newer
+  // request or a closed window stops the work before the device is opened.
+  std::size_t frames = sound_.Channels.empty() ? 0 : sound_.Channels[0].size();
+  for (const TASWaveformSamples& channel : sound_.Channels) frames = std::min(frames, channel.size());
+  auto buf = std::make_unique_for_overwrite<std::int16_t[]>(std::size_t(fmt.nChannels) * frames);
+  const bool complete = interleave(sound_.Channels, frames, buf.get(), [this] { return Abandoned(); });
+  sound_ = {};  // the buffer holds everything from here on
+  if (!complete || Abandoned()) return;
+
+  // 3. Open the default output.
+  HWAVEOUT hWave = nullptr;
+  if (waveOutOpen(&hWave, WAVE_MAPPER, &fmt, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR)
+    throw SoundPlayThread::Exception("SoundPlayerThread.Execute: waveOutOpen failed: " + LastErrorText());
+
+  // 4. The one buffer header.
+  WAVEHDR hdr{};
+  hdr.lpData = reinterpret_cast<char*>(buf.get());
+  hdr.dwBufferLength = DWORD(std::size_t(fmt.nChannels) * frames * sizeof(std::int16_t));
+
+  // 8. Clean-up: the device gives the buffer back before it is closed and
+  // the buffer released; then the controls are restored.
+  auto cleanUp = [&] {
+    waveOutReset(hWave);
+    waveOutUnprepareHeader(hWave, &hdr, sizeof hdr);
+    waveOutClose(hWave);
+    buf.reset();
+    Synchronize([this] {
+      if (button_) button_->setEnabled(true);
+      if (line_) line_->hide();
+    });
+  };
+
+  try {
+    // 6. Play.
+    Synchronize([this] {
+      if (button_ && !Abandoned()) button_->setEnabled(false);
+    });
+    if (!Abandoned()) {
+      waveOutPrepareHeader(hWave, &hdr, sizeof hdr);
+      waveOutWrite(hWave, &hdr, sizeof hdr);
+    }
+    Sleep(500);
+
+    // 7. Poll until the buffer has been heard to its end or a stop comes.
+    while (waveOutUnprepareHeader(hWave, &hdr, sizeof hdr) == WAVERR_STILLPLAYING) {
+      position_.wType = TIME_SAMPLES;
+      waveOutGetPosition(hWave, &position_, sizeof position_);
+      Synchronize([this] { UpdateStaticTextPlayPosition(); });
+      if (PlaySoundStopper || Abandoned()) {
+        waveOutPause(hWave);
+        waveOutReset(hWave);  // hands the paused buffer back
+        waveOutUnprepareHeader(hWave, &hdr, sizeof hdr);
+        break;
+      }
+      Sleep(100);
+    }
+  } catch (...) {
+    try {
+      cleanUp();
+    } catch (...) {
+      // The first error is the one reported.
+    }
+    throw;
+  }
+  cleanUp();
 }

@@ -1,16 +1,23 @@
 // Playback of a sound span on a worker thread, with the play-position line.
 //
 // The Play command fills the globals below and starts a TSoundPlayThread. The
-// thread takes its own copy of the request when it is created (on the GUI
-// thread), so a later Play never changes what a running thread reads. It
-// plays the copy once on the default wave output, moves the play-position line
-// every 100 ms, stops early on PlaySoundStopper, and frees itself when done.
-// Every change to a control runs on the GUI thread through a blocking
+// thread copies the small values of the request when it is created (on the
+// GUI thread). The samples it takes over from Sound1 when its turn comes, in
+// a hand-over on the GUI thread, leaving Sound1 empty: the span is never
+// copied, and a later Play never changes what a running thread reads. The
+// thread interleaves the samples into its one buffer, giving the channels'
+// memory back as it goes, plays the buffer once on the default wave output,
+// moves the play-position line every 100 ms, stops early on
+// PlaySoundStopper, and frees itself when done; nothing of the span is left
+// then. Every change to a control runs on the GUI thread through a blocking
 // hand-over; the GUI thread never waits for a playback thread.
 //
 // One playback at a time: a new request makes a running playback stop within
 // about 10 ms, and the new thread starts its work only once the one before
-// has finished and restored its controls. A window that is closed calls
+// has finished and restored its controls. A request that a newer one
+// replaced before its turn came takes no samples, allocates nothing and
+// opens no device, so any number of quick clicks costs one span, one device
+// opening and at most one error box. A window that is closed calls
 // Abandon(): the playback stops, and the controls it refers to are watched,
 // so a destroyed control is never touched.
 #pragma once
@@ -46,6 +53,8 @@ struct TASSound {
 };
 
 // The request of the last Play. Written and read on the GUI thread only.
+// Sound1 holds the samples until the playback takes them over (it is empty
+// from then on); Play empties it before it fills it again.
 extern TASSound Sound1;
 extern QPointer<QWidget> SenderStaticTextPlayPosition;
 extern QPointer<TChart> SenderChart1;
@@ -68,8 +77,9 @@ class TSoundPlayThread : public QThread {
   Q_OBJECT
 
  public:
-  // Takes a copy of the request in the globals. Created suspended: nothing
-  // runs before Start().
+  // Copies the request's small values from the globals; the samples stay in
+  // Sound1 until the thread's turn. Created suspended: nothing runs before
+  // Start().
   TSoundPlayThread();
   ~TSoundPlayThread() override;
 
@@ -79,8 +89,9 @@ class TSoundPlayThread : public QThread {
 
   // Called on the GUI thread when the window of this playback goes away: the
   // playback stops within about 10 ms, leaves the controls alone and needs
-  // the GUI thread no more. Never waits.
-  void Abandon() { abandoned_ = true; }
+  // the GUI thread no more; samples it has not taken over yet are released.
+  // Never waits.
+  void Abandon();
 
   // Places and shows the position line (GUI thread).
   void UpdateStaticTextPlayPosition();
@@ -95,6 +106,8 @@ class TSoundPlayThread : public QThread {
  private:
   void Execute() { PlaySound1(); }
   void PlaySound1();
+  // Steps 1–8 for a request whose turn has come; raises what fails.
+  void PlayRequest();
 
   // Runs f on the GUI thread and waits for it; an error raised there is
   // raised again here.
@@ -105,7 +118,7 @@ class TSoundPlayThread : public QThread {
   bool Superseded() const;
   bool Abandoned() const { return abandoned_ || Superseded(); }
 
-  // The request as it stood when the thread was created.
+  // The samples, taken over from Sound1 on the thread's turn.
   SoundPlayThread::TASSound sound_;
   QPointer<QWidget> line_;
   QPointer<TChart> chart1_;

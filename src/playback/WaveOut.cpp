@@ -13,6 +13,7 @@
 #include <chrono>
 #include <thread>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -329,8 +330,15 @@ void closeStream(WaveOutDevice* dev) {
 
 }  // namespace
 
+namespace {
+std::atomic<std::uint64_t> openCalls{0};
+}  // namespace
+
+std::uint64_t OpenCalls() { return openCalls.load(); }
+
 MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWORD_PTR dwCallback,
                      DWORD_PTR dwInstance, DWORD fdwOpen) {
+  ++openCalls;
   (void)dwCallback;
   (void)dwInstance;
   if (!phwo || !pwfx) return fail(MMSYSERR_INVALPARAM, "Invalid parameter passed to the sound output");

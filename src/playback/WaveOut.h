@@ -112,6 +112,10 @@ MMRESULT waveOutRestart(HWAVEOUT hwo);
 MMRESULT waveOutReset(HWAVEOUT hwo);
 MMRESULT waveOutClose(HWAVEOUT hwo);
 
+// How many times waveOutOpen has been called in this process, successful or
+// not (what tests and benchmarks count device openings by).
+std::uint64_t OpenCalls();
+
 // The system's text for the last failure of a WaveOut call on this thread
 // (empty when none failed yet).
 std::string LastErrorText();

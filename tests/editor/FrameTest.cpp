@@ -226,6 +226,14 @@ TEST_F(Frame, TimeConvertsToFrameByRoundingHalfToEven) {
   EXPECT_EQ(f.timeToFrame(1e30), INT32_MAX);  // saturates instead of overflowing
   EXPECT_EQ(f.timeToFrame(-1e30), INT32_MIN);
   EXPECT_EQ(f.timeToFrame(std::nan("")), INT32_MIN);
+
+  // A span's length subtracts in extended precision as well: these two times
+  // lie 145818.5 frames apart, which a subtraction in double turns into a
+  // value just above the half.
+  EXPECT_EQ(f.spanToFrames(0.0070180625, 18.2343305625), 145818);
+  EXPECT_EQ(f.spanToFrames(0.0, 0.0078125), 62);
+  EXPECT_EQ(f.spanToFrames(-1e30, 1e30), INT32_MAX);
+  EXPECT_EQ(f.spanToFrames(0.0, std::nan("")), INT32_MIN);
 }
 
 // --- Waveform view ---

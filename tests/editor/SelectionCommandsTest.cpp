@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -74,6 +77,11 @@ class Commands : public ::testing::Test {
   }
   int px(double t) { return frame->Chart1->BottomAxis->CalcPosValue(t); }
 };
+
+// Types each character of `text` as one key press and release.
+void type(QWidget* w, const QString& text) {
+  for (QChar c : text) QTest::sendKeyEvent(QTest::Click, w, Qt::Key(c.toUpper().unicode()), QString(c), Qt::NoModifier);
+}
 
 }  // namespace
 
@@ -224,6 +232,26 @@ TEST_F(Commands, ZoomScrollAndResetFollowTheWorkedExample) {
   EXPECT_EQ(sel().Hi, f.arTimeLine[69993]);
 }
 
+TEST_F(Commands, ZoomAndScrollPositionsRoundHalfwayCasesToEven) {
+  loadCounting();
+  TFrameTembrix& f = *frame;
+  // Zoom: n1 = 23 with arWAVENOP − dn = 40 is position 57.5, to the even 58.
+  select(23.0 / 8000, 79982.0 / 8000);  // dn = n2 − n1 + 1 = 79960
+  QTest::mouseClick(f.ButtonMore, Qt::LeftButton);
+  ASSERT_EQ(f.arWAVENOP - T::dn(f), 40);
+  EXPECT_EQ(firstDrawn(), 23);
+  EXPECT_EQ(f.ScrollBar1->value(), 58);
+
+  // Scroll: position 81 of arWAVENOP − dn = 72050 is frame 58360.5, to the even 58360.
+  QTest::mouseClick(f.ButtonLess, Qt::LeftButton);
+  select(0.0, 7949.0 / 8000);
+  QTest::mouseClick(f.ButtonMore, Qt::LeftButton);
+  ASSERT_EQ(f.arWAVENOP - T::dn(f), 72050);
+  f.ScrollBar1->setSliderPosition(81);  // a drag of the thumb
+  EXPECT_EQ(firstDrawn(), 58360);
+  EXPECT_EQ(lastDrawn(), 58360 + 7949 - 1);
+}
+
 TEST_F(Commands, ZoomToTheWholeRecordingKeepsTheFullViewState) {
   loadCounting(20000);
   setMode(true);
@@ -334,6 +362,50 @@ TEST_F(Commands, TypedScaleTextSelectsNothingAndChangesNothing) {
   EXPECT_EQ(frame->Chart1->LeftAxis->Maximum(), 32767);
 }
 
+TEST_F(Commands, TypedItemTextSelectsNothingOnEnterOrLeavingOnlyTheListSelects) {
+  loadCounting(1000);
+  QComboBox* box = frame->ComboBoxYChart;
+  QLineEdit* edit = box->lineEdit();
+  frame->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+  ASSERT_EQ(frame->ComboBoxYChartItemIndex(), 1);  // "Авто"
+  edit->setFocus(Qt::TabFocusReason);
+  ASSERT_TRUE(edit->hasFocus());
+
+  // Typing an item's exact text, pressing Enter and leaving the field by Tab.
+  edit->selectAll();
+  type(edit, QStringLiteral("Фикс"));
+  EXPECT_EQ(box->currentText(), QStringLiteral("Фикс"));
+  EXPECT_EQ(frame->ComboBoxYChartItemIndex(), -1);
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_EQ(frame->ComboBoxYChartItemIndex(), -1);
+  EXPECT_TRUE(frame->Chart1->LeftAxis->Automatic());
+  QTest::keyClick(edit, Qt::Key_Tab);
+  EXPECT_FALSE(edit->hasFocus());
+  EXPECT_EQ(box->currentText(), QStringLiteral("Фикс"));
+  EXPECT_EQ(frame->ComboBoxYChartItemIndex(), -1);
+  EXPECT_TRUE(frame->Chart1->LeftAxis->Automatic());
+  EXPECT_TRUE(frame->Chart2->LeftAxis->Automatic());
+
+  // A partial text is not completed to an item either.
+  edit->setFocus(Qt::TabFocusReason);
+  edit->selectAll();
+  type(edit, QStringLiteral("Ф"));
+  EXPECT_EQ(box->currentText(), QStringLiteral("Ф"));
+  QTest::keyClick(edit, Qt::Key_Enter);
+  EXPECT_EQ(frame->ComboBoxYChartItemIndex(), -1);
+  EXPECT_TRUE(frame->Chart1->LeftAxis->Automatic());
+
+  // Choosing "Фикс" from the open list selects it and fixes the axes.
+  box->showPopup();
+  QAbstractItemView* list = box->view();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(list->window()));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(0, 0)).center());
+  EXPECT_EQ(frame->ComboBoxYChartItemIndex(), 0);
+  EXPECT_FALSE(frame->Chart1->LeftAxis->Automatic());
+  EXPECT_EQ(frame->Chart1->LeftAxis->Maximum(), 32767);
+}
+
 // --- Save ---
 
 TEST_F(Commands, SaveRefusesRecordingsThatAreNot16Bit) {
@@ -364,6 +436,19 @@ TEST_F(Commands, SaveNeverReplacesAnExistingFile) {
   }
   const QString link = path("link.wav");
   ASSERT_TRUE(QFile::link(existing, link));
+  {
+    // A directory is no file: the writer is asked and says why it cannot create one.
+    const QString folder = path("folder.wav");
+    ASSERT_TRUE(QDir().mkdir(folder));
+    recorder.queueFileName(folder);
+    QTest::mouseClick(frame->ButtonFileSave, Qt::LeftButton);
+    ASSERT_EQ(recorder.messages().size(), 1u);
+    const QString said = recorder.messages()[0].text;
+    const QString start = QStringLiteral("Cannot create file \"") + folder + QStringLiteral("\". ");
+    EXPECT_TRUE(said.startsWith(start) && said.size() > start.size()) << said.toStdString();
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+    EXPECT_TRUE(QDir(folder).isEmpty());
+  }
   for (const QString& name : {existing, link}) {
     recorder.clear();
     recorder.queueFileName(name);

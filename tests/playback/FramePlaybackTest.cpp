@@ -11,7 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <QPointer>
 #include <QTest>
+
+#include <malloc.h>
 
 #include <cmath>
 #include <fstream>
@@ -208,6 +211,15 @@ TEST_F(FramePlayback, TheSpanIsRoundedToFramesAndClippedToTheRecording) {
   f.arLeftCH[3] = 40000.0;
   QTest::mouseClick(f.Button1, Qt::LeftButton);
   EXPECT_EQ(Sound1.Channels[0], (TASWaveformSamples{2, 4, 0, std::int16_t(40000 - 65536)}));
+  // Far from zero, halfway cases and values past 32 bits round as Round does.
+  const double hard[] = {-2.5, -3.5, 65537.5, -65538.5, 3e9 + 0.5, -4503599627370495.5, 4503599627370497.0,
+                         9.3e18, -1e300, std::nan("")};
+  select(0.0, double(std::size(hard)) / kCaptureRate);
+  for (std::size_t i = 0; i < std::size(hard); ++i) f.arLeftCH[i] = hard[i];
+  QTest::mouseClick(f.Button1, Qt::LeftButton);
+  ASSERT_EQ(Sound1.Channels[0].size(), std::size(hard));
+  for (std::size_t i = 0; i < std::size(hard); ++i)
+    EXPECT_EQ(Sound1.Channels[0][i], std::int16_t(std::llrint(hard[i]))) << hard[i];
   QTest::mouseClick(f.ButtonStop, Qt::LeftButton);
 }
 
@@ -243,5 +255,51 @@ TEST_F(FramePlayback, ClosingTheWindowWhilePlayingStopsTheSound) {
   ASSERT_TRUE(last);
   EXPECT_LE(ms(capture.frameTime(double(*last)) - closed), 100.0 * kSlowdown);
 }
+
+TEST_F(FramePlayback, QuickClicksOpenTheDeviceOnceAndPlayTheSpanOnce) {
+  load();
+  select(1.0, 1.5);
+  MonitorCapture capture;
+  const auto opens = WaveOut::OpenCalls();
+  // Clicks faster than any playback can start: all but the last are replaced
+  // before their turn.
+  for (int i = 0; i < 20; ++i) QTest::mouseClick(frame->Button1, Qt::LeftButton);
+  ASSERT_TRUE(waitFor([] { return !AnyPlaybackRunning(); }));
+  EXPECT_TRUE(frame->Button1->isEnabled());
+  EXPECT_EQ(WaveOut::OpenCalls() - opens, 1u);
+  EXPECT_TRUE(recorder.messages().empty());
+  EXPECT_TRUE(Sound1.Channels.empty());
+  capture.waitUntilCaptured(Clock::now());
+  const auto captured = capture.samples();
+  const auto span = expected(48000, 24000, leftAt, rightAt);
+  const auto offset = findExact(captured, span);
+  ASSERT_TRUE(offset);
+  // Heard once: after the span only silence.
+  const std::vector<std::int16_t> after(captured.begin() + 2 * std::ptrdiff_t(*offset + 24000), captured.end());
+  EXPECT_FALSE(lastLoudFrame(after, 100)) << "the span was heard more than once";
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// The allocator's count of large blocks (every block from 64 KiB up gets its
+// own mapping here) shows what the span costs: while the sound plays only the
+// interleaved buffer is held, and after the playback nothing is.
+TEST_F(FramePlayback, WhilePlayingTheSpanIsHeldOnceAndAfterwardsNotAtAll) {
+  mallopt(M_MMAP_THRESHOLD, 64 * 1024);
+  load();
+  select(0.0, 2.0);
+  ASSERT_TRUE(playToEnd());  // the sound library's own start-up allocations stay
+  const std::size_t interleaved = 2 * 96000 * sizeof(std::int16_t);
+  const auto held = [before = mallinfo2().hblkhd] { return double(mallinfo2().hblkhd) - double(before); };
+
+  QTest::mouseClick(frame->Button1, Qt::LeftButton);
+  EXPECT_NEAR(held(), double(interleaved), 64 * 1024) << "Sound1 holds the span once, as two arrays";
+  ASSERT_TRUE(waitFor([this] { return frame->StaticTextPlayPosition->isVisible(); }));
+  EXPECT_NEAR(held(), double(interleaved), 64 * 1024) << "more than the interleaved buffer while playing";
+  ASSERT_TRUE(waitFor([] { return !AnyPlaybackRunning(); }));
+  QTest::qWait(10);  // the finished thread frees itself
+  EXPECT_LE(held(), 64.0 * 1024) << "the span stays after the playback";
+  EXPECT_TRUE(Sound1.Channels.empty());
+}
+#endif
 
 }  // namespace

@@ -10,6 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QEvent>
 #include <QLabel>
 #include <QTest>
@@ -134,7 +137,9 @@ TEST_F(PlaybackThread, PlaysItsOwnCopySampleForSampleWhileTheLineFollowsTheSound
   MonitorCapture capture;
   const auto sound = stereoTones(3 * kCaptureRate / 2, 440, 1000);
   play(sound, kCaptureRate, 2.0);
-  // A later request must not change what this playback plays.
+  // The playback takes the samples over, leaving the globals empty, and a
+  // later request must not change what it plays.
+  ASSERT_TRUE(waitFor([] { return Sound1.Channels.empty(); }));
   Sound1.Channels.assign(2, TASWaveformSamples(10, 5));
   ASSERT_TRUE(waitUntilFinished());
   const auto finished = Clock::now();
@@ -263,6 +268,96 @@ TEST_F(PlaybackThread, ASecondRequestStopsTheFirstAndPlaysItself) {
       EXPECT_FALSE(o.buttonEnabled);
     }
   }
+}
+
+TEST_F(PlaybackThread, RequestsReplacedBeforeTheirTurnOpenNoDeviceAndOnlyTheLastIsHeard) {
+  MonitorCapture capture;
+  const auto opensBefore = WaveOut::OpenCalls();
+  // Ten requests before any could take its samples: only the last one plays.
+  for (int i = 0; i < 9; ++i) play(stereoTones(kCaptureRate / 2, 300 + 20 * i, 900), kCaptureRate, 0.0);
+  const auto last = stereoTones(kCaptureRate / 2, 660, 1300);
+  play(last, kCaptureRate, 0.0);
+  ASSERT_TRUE(waitFor([] { return !AnyPlaybackRunning(); }));
+  ASSERT_TRUE(waitUntilFinished());
+  EXPECT_EQ(WaveOut::OpenCalls() - opensBefore, 1u);
+  EXPECT_TRUE(recorder.messages().empty());
+  EXPECT_TRUE(Sound1.Channels.empty()) << "the samples stay after the playback";
+  EXPECT_TRUE(button->isEnabled());
+
+  capture.waitUntilCaptured(Clock::now());
+  const auto captured = capture.samples();
+  const auto offset = findExact(captured, last);
+  ASSERT_TRUE(offset) << "the last request was not heard as it was";
+  const auto firstLoud = std::find_if(captured.begin(), captured.end(), [](std::int16_t v) { return std::abs(v) > 100; });
+  EXPECT_GE(firstLoud - captured.begin(), 2 * std::ptrdiff_t(*offset)) << "an earlier request was heard";
+}
+
+TEST_F(PlaybackThread, WithoutSoundServerManyQuickRequestsShowOneErrorBox) {
+  if (!runsWithoutServer()) {
+    EXPECT_EQ(runCurrentTestWithoutServer(), 0);
+    return;
+  }
+  const auto opensBefore = WaveOut::OpenCalls();
+  for (int i = 0; i < 20; ++i) play(stereoTones(1000, 440, 1000), 22050, 0.0);
+  ASSERT_TRUE(waitFor([] { return !AnyPlaybackRunning(); }));
+  ASSERT_TRUE(waitUntilFinished());
+  QTest::qWait(50);
+  EXPECT_EQ(WaveOut::OpenCalls() - opensBefore, 1u);
+  ASSERT_EQ(recorder.messages().size(), 1u);
+  EXPECT_EQ(recorder.messages()[0].caption, QStringLiteral("Sound Playback Error"));
+  EXPECT_FALSE(recorder.messages()[0].blocksOtherWindows);
+  EXPECT_TRUE(Sound1.Channels.empty());
+}
+
+// The real box, not the test seam: while it waits for OK, a click on a
+// button of another window, sent the way the window system sends it, still
+// reaches that button.
+TEST_F(PlaybackThread, TheErrorBoxLeavesOtherWindowsUsable) {
+  if (!runsWithoutServer()) {
+    EXPECT_EQ(runCurrentTestWithoutServer(), 0);
+    return;
+  }
+  Dialogs::setResponder(nullptr);
+  QWidget other;
+  other.resize(200, 100);
+  auto* otherButton = new QPushButton(QStringLiteral("other"), &other);
+  otherButton->setGeometry(10, 10, 120, 30);
+  int clicks = 0;
+  QObject::connect(otherButton, &QPushButton::clicked, [&] { ++clicks; });
+  other.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+
+  // Runs inside whatever event loop is current, so that a box that blocked
+  // the program in a loop of its own would still be looked at and closed.
+  QMessageBox* seen = nullptr;
+  bool modal = true;
+  bool modalWidget = true;
+  QTimer probe;
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    if (seen) return;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(w);
+      if (!box || !box->isVisible() || box->windowTitle() != QStringLiteral("Sound Playback Error")) continue;
+      seen = box;
+      modal = box->isModal();
+      modalWidget = QApplication::activeModalWidget() != nullptr;
+      QTest::mouseClick(other.windowHandle(), Qt::LeftButton, {}, otherButton->geometry().center());
+      QTest::mouseClick(other.windowHandle(), Qt::LeftButton, {}, otherButton->geometry().center());
+      box->button(QMessageBox::Ok)->click();
+      return;
+    }
+  });
+  probe.start(5);
+  play(stereoTones(1000, 440, 1000), 22050, 0.0);
+  ASSERT_TRUE(waitUntilFinished());
+  ASSERT_TRUE(waitFor([&] { return seen != nullptr; }));
+  probe.stop();
+  EXPECT_FALSE(modal);
+  EXPECT_FALSE(modalWidget);
+  EXPECT_EQ(clicks, 2) << "the other window got no input while the box was open";
+  EXPECT_TRUE(button->isEnabled());
+  QTest::qWait(10);  // the closed box deletes itself
+  for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_EQ(qobject_cast<QMessageBox*>(w), nullptr);
 }
 
 }  // namespace
