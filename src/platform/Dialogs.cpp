@@ -4,12 +4,15 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QIdentityProxyModel>
 #include <QLocale>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPointer>
 #include <QThread>
+#include <QTreeView>
 
 #include <atomic>
 
@@ -35,16 +38,37 @@ class TFileListInAppLocale : public QIdentityProxyModel {
  public:
   using QIdentityProxyModel::QIdentityProxyModel;
   QVariant data(const QModelIndex& index, int role) const override {
-    enum { SizeColumn = 1, DateColumn = 3 };
+    enum { SizeColumn = 1, TypeColumn = 2, DateColumn = 3 };
     auto* files = qobject_cast<QFileSystemModel*>(sourceModel());
-    if (role != Qt::DisplayRole || !files || (index.column() != SizeColumn && index.column() != DateColumn))
+    if (role != Qt::DisplayRole || !files || index.column() < SizeColumn || index.column() > DateColumn)
       return QIdentityProxyModel::data(index, role);
     const QModelIndex source = mapToSource(index);
-    if (index.column() == SizeColumn)
-      return files->isDir(source) ? QString() : QLocale().formattedDataSize(files->size(source));
-    return QLocale().toString(files->lastModified(source), QLocale::ShortFormat);
+    switch (index.column()) {
+      case SizeColumn: return files->isDir(source) ? QString() : QLocale().formattedDataSize(files->size(source));
+      // The toolkit's catalogue has no word for a folder's type; the file
+      // types come from the system's own database, already in the language.
+      case TypeColumn:
+        return files->isDir(source) ? QStringLiteral("Папка") : QIdentityProxyModel::data(index, role);
+      default: return QLocale().toString(files->lastModified(source), QLocale::ShortFormat);
+    }
   }
 };
+
+// The detail view's columns wide enough for Russian sizes, types and dates,
+// and the dialog wide enough for them beside the names.
+void widenFileList(QFileDialog* dialog) {
+  dialog->resize(dialog->size().expandedTo(QSize(860, 520)));
+  auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+  if (!view) return;
+  const QFontMetrics metrics(view->font());
+  const int pad = 3 * metrics.averageCharWidth();
+  QHeaderView* header = view->header();
+  header->setStretchLastSection(false);
+  header->setSectionResizeMode(0, QHeaderView::Stretch);
+  header->resizeSection(1, metrics.horizontalAdvance(QStringLiteral("1 023,99 MiB")) + pad);
+  header->resizeSection(2, metrics.horizontalAdvance(QStringLiteral("Аудио в формате WAV")) + pad);
+  header->resizeSection(3, metrics.horizontalAdvance(QStringLiteral("00.00.0000 00:00")) + pad);
+}
 
 // Dialogs live on the heap and are watched: should their owner window go while
 // they run, it takes the dialog with it, and nothing frees it a second time.
@@ -102,6 +126,7 @@ bool TFileDialog::Execute(QWidget* owner) {
     // The toolkit's own dialog, in the application's language on every desktop.
     dialog->setOption(QFileDialog::DontUseNativeDialog, true);
     dialog->setProxyModel(new TFileListInAppLocale(dialog));
+    widenFileList(dialog);
     dialog->setAcceptMode(Kind == FileDialogKind::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     // Both kinds return whatever name the user typed: the program checks for
     // existing files itself, refuses a missing one to open and never

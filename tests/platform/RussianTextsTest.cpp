@@ -95,8 +95,9 @@ TEST(RussianTexts, OpenAndSaveDialogsSpeakRussian) {
   }
 }
 
-TEST(RussianTexts, FileListShowsSizesAndDatesInRussian) {
+TEST(RussianTexts, FileListShowsSizesDatesAndFoldersInRussian) {
   QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/tembrix-list-XXXXXX"));
+  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("записи")));
   QFile file(dir.filePath(QStringLiteral("запись.wav")));
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   file.write(QByteArray(2560, '\0'));
@@ -106,26 +107,30 @@ TEST(RussianTexts, FileListShowsSizesAndDatesInRussian) {
 
   Dialogs::TFileDialog dialog(Dialogs::FileDialogKind::Open);
   dialog.FileName = file.fileName();  // the dialog opens in its folder
-  QString size, date;
+  QString size, date, folderType;
   whenShown<QFileDialog>([&](QFileDialog* d) {
     auto* view = d->findChild<QTreeView*>(QStringLiteral("treeView"));
     if (!view) {
       d->reject();
       return true;
     }
-    QModelIndex name;
-    for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row)
-      if (const QModelIndex i = view->model()->index(row, 0, view->rootIndex()); i.data() == QStringLiteral("запись.wav"))
-        name = i;
-    if (!name.isValid()) return false;  // the folder is still being read
+    QModelIndex name, folder;
+    for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row) {
+      const QModelIndex i = view->model()->index(row, 0, view->rootIndex());
+      if (i.data() == QStringLiteral("запись.wav")) name = i;
+      if (i.data() == QStringLiteral("записи")) folder = i;
+    }
+    if (!name.isValid() || !folder.isValid()) return false;  // the folder is still being read
     size = name.siblingAtColumn(1).data().toString();
     date = name.siblingAtColumn(3).data().toString();
+    folderType = folder.siblingAtColumn(2).data().toString();
     d->reject();
     return true;
   });
   EXPECT_FALSE(dialog.Execute(nullptr));
   EXPECT_EQ(size, QStringLiteral("2,50 KiB"));
   EXPECT_EQ(date, QStringLiteral("05.03.2024 14:07"));
+  EXPECT_EQ(folderType, QStringLiteral("Папка"));
 }
 
 TEST(RussianTexts, MessageBoxSpeaksRussian) {
