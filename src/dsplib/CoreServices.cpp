@@ -39,21 +39,13 @@ std::uintptr_t alignUp(std::uintptr_t value, std::size_t alignment) {
 // end of a request and the end of its block. The address checker reports any
 // touch of them as it would a use after free or an overrun; in other builds
 // these do nothing.
-void poisonBytes(const void* at, std::size_t count) {
 #if defined(__SANITIZE_ADDRESS__)
-  ASAN_POISON_MEMORY_REGION(at, count);
+void poisonBytes(const void* at, std::size_t count) { ASAN_POISON_MEMORY_REGION(at, count); }
+void unpoisonBytes(const void* at, std::size_t count) { ASAN_UNPOISON_MEMORY_REGION(at, count); }
 #else
-  (void)at, (void)count;
+void poisonBytes(const void*, std::size_t) {}
+void unpoisonBytes(const void*, std::size_t) {}
 #endif
-}
-
-void unpoisonBytes(const void* at, std::size_t count) {
-#if defined(__SANITIZE_ADDRESS__)
-  ASAN_UNPOISON_MEMORY_REGION(at, count);
-#else
-  (void)at, (void)count;
-#endif
-}
 
 // Hands out a block whose first `bytes` are the caller's and whose bytes from
 // there up to `end` are not.
