@@ -72,8 +72,9 @@ struct IppFree {
 
 // The one owner of a block from the library's allocator (IIPP_MallocDouble,
 // IIPP_MallocComplex, IIPP_MallocByte): move-only, released through IIPP_Free,
-// so the library must still be loaded when the holder lets go. A raw pointer
-// leaves it only through release(), where a procedure hands the buffer on.
+// so the library must still be loaded when the holder lets go. Ownership
+// leaves it only through release(), where a procedure hands a buffer to its
+// caller as a raw pDoubleArray.
 template <class T>
 using IppBuffer = std::unique_ptr<T[], IppFree>;
 

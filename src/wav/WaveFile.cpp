@@ -185,8 +185,8 @@ std::size_t readFrames(TMemoryStream& file, std::size_t F, unsigned width, bool 
 using Channels3 = std::array<IppBuffer<double>, 3>;
 
 // Reads the samples of the file GetWaveInfo accepted into `fresh` and returns how
-// many frames it holds; 0, with `fresh` empty, when the file has none. On failure
-// it throws, and nothing it allocated is left.
+// many frames it holds; 0, with `fresh` empty, when the file has none. It throws
+// on failure; what it allocated goes back with `fresh`.
 std::size_t readRecording(bool Reverse, Channels3& fresh) {
   if (!formatFound || !dataFound) return 0;
   const unsigned width = BitsPerSample / 8;
