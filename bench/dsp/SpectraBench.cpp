@@ -43,8 +43,8 @@ void BM_SpectrogramRepaintSpectra(benchmark::State& state) {
     for (int c = 0; c < Columns; ++c) {
       pDoubleArray s = nullptr;
       SignalProcessingDynamic::PowerSpectrAlloc(x.column(c), s, Points);
-      benchmark::DoNotOptimize(s[1]);
-      IPPDynamic::IIPP_Free(s);
+      const IPPDynamic::IppBuffer<double> spectrum(s);
+      benchmark::DoNotOptimize(spectrum[1]);
     }
   }
   LoadExternal::FreeDynamicIIPP();

@@ -6,6 +6,7 @@
 #include "SharedTypes.h"
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 namespace IPPDynamic {
@@ -63,6 +64,19 @@ extern IppStatus (*IIPP_FFTInv_CCSToR)(const double* src, double* dst, const FFT
 extern IppStatus (*IIPP_AutoCorr)(const double* src, int srcLen, double* dst, int dstLen);                            // ippsAutoCorr_64f
 extern IppStatus (*IIPP_CrossCorr)(const double* src1, int len1, const double* src2, int len2, double* dst,
                                    int dstLen, int lowLag);                                                          // ippsCrossCorr_64f
+
+// Gives a block back to the library's allocator.
+struct IppFree {
+  void operator()(void* block) const { IIPP_Free(block); }
+};
+
+// The one owner of a block from the library's allocator (IIPP_MallocDouble,
+// IIPP_MallocComplex, IIPP_MallocByte): move-only, released through IIPP_Free,
+// so the library must still be loaded when the holder lets go. Ownership
+// leaves it only through release(), where a procedure hands a buffer to its
+// caller as a raw pDoubleArray.
+template <class T>
+using IppBuffer = std::unique_ptr<T[], IppFree>;
 
 // Loads the library if it is not loaded and binds the pointers (all null on failure).
 void Load_IIPP();

@@ -26,32 +26,30 @@ void PowerSpectr(pDoubleArray Data, pDoubleArray& Spectr, int SpectrNumPoints) {
   while (Order < 30 && (1 << (Order + 1)) <= SpectrNumPoints) ++Order;
   const int FFTNumPoints = 1 << Order;
 
-  pDoubleArray FFTPerm = IIPP_MallocDouble(FFTNumPoints);
-  Spectr = IIPP_MallocDouble(FFTNumPoints);
-  pComplexNumberArray FFTConj = IIPP_MallocComplex(FFTNumPoints);
+  const IppBuffer<double> FFTPerm(IIPP_MallocDouble(FFTNumPoints));
+  IppBuffer<double> Result(IIPP_MallocDouble(FFTNumPoints));
+  const IppBuffer<ComplexNumber> FFTConj(IIPP_MallocComplex(FFTNumPoints));
 
-  int SpecSize = 0, SpecBufferSize = 0, BufferSize = 0;
-  IIPP_FFTGetSize(Order, IPP_FFT_NODIV_BY_ANY, AlgHintAccurate, &SpecSize, &SpecBufferSize, &BufferSize);
-  std::uint8_t* Spec = IIPP_MallocByte(SpecSize);
-  std::uint8_t* SpecBuffer = IIPP_MallocByte(SpecBufferSize);
-  std::uint8_t* FFTBuffer = IIPP_MallocByte(BufferSize);
+  {
+    // The transform's own buffers go as soon as the unpacked transform is in FFTConj.
+    int SpecSize = 0, SpecBufferSize = 0, BufferSize = 0;
+    IIPP_FFTGetSize(Order, IPP_FFT_NODIV_BY_ANY, AlgHintAccurate, &SpecSize, &SpecBufferSize, &BufferSize);
+    const IppBuffer<std::uint8_t> Spec(IIPP_MallocByte(SpecSize));
+    const IppBuffer<std::uint8_t> SpecBuffer(IIPP_MallocByte(SpecBufferSize));
+    const IppBuffer<std::uint8_t> FFTBuffer(IIPP_MallocByte(BufferSize));
 
-  pFFTSpec VpFFTSpec = nullptr;
-  IIPP_FFTInit(&VpFFTSpec, Order, IPP_FFT_NODIV_BY_ANY, AlgHintAccurate, Spec, SpecBuffer);
-  IIPP_FFTFwd_RToPerm(Data, FFTPerm, VpFFTSpec, FFTBuffer);
-  IIPP_ConjPerm(FFTPerm, FFTConj, FFTNumPoints);
-  IIPP_FFTFree(VpFFTSpec);
-  IIPP_Free(FFTBuffer);
-  IIPP_Free(SpecBuffer);
-  IIPP_Free(Spec);
+    pFFTSpec VpFFTSpec = nullptr;
+    IIPP_FFTInit(&VpFFTSpec, Order, IPP_FFT_NODIV_BY_ANY, AlgHintAccurate, Spec.get(), SpecBuffer.get());
+    IIPP_FFTFwd_RToPerm(Data, FFTPerm.get(), VpFFTSpec, FFTBuffer.get());
+    IIPP_ConjPerm(FFTPerm.get(), FFTConj.get(), FFTNumPoints);
+    IIPP_FFTFree(VpFFTSpec);
+  }
 
-  IIPP_PowerSpectr(FFTConj, Spectr, FFTNumPoints);
+  IIPP_PowerSpectr(FFTConj.get(), Result.get(), FFTNumPoints);
   // L^3 = 2^(3 Order) is exact in a double.
   const double L = FFTNumPoints;
-  IIPP_Normalize(Spectr, Spectr, FFTNumPoints, 0.0, L * L * L);
-
-  IIPP_Free(FFTConj);
-  IIPP_Free(FFTPerm);
+  IIPP_Normalize(Result.get(), Result.get(), FFTNumPoints, 0.0, L * L * L);
+  Spectr = Result.release();
 }
 
 void PowerSpectrAlloc(pDoubleArray Data, pDoubleArray& Spectr, int SpectrNumPoints) {

@@ -1,6 +1,7 @@
 // Frequency axes and normalised power spectra, computed by the
 // signal-processing library (which must be loaded). Every buffer handed back
-// comes from IIPP_MallocDouble and is the caller's, to release with IIPP_Free.
+// comes from IIPP_MallocDouble and is the caller's, to release with IIPP_Free
+// (an IppBuffer does).
 #pragma once
 
 #include "SharedTypes.h"

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <bit>
 #include <cerrno>
 #include <chrono>
@@ -26,6 +27,8 @@ static_assert(std::endian::native == std::endian::little,
               "the header and the sample conversion assume a little-endian machine");
 
 namespace WaveFile {
+
+using IPPDynamic::IppBuffer;
 
 bool IsWave = false;
 std::uint32_t FileLen = 0;
@@ -176,6 +179,41 @@ std::size_t readFrames(TMemoryStream& file, std::size_t F, unsigned width, bool 
     if (got < span) break;
   }
   return done;
+}
+
+// The time line and the two channels, as LoadWaveData hands them out.
+using Channels3 = std::array<IppBuffer<double>, 3>;
+
+// Reads the samples of the file GetWaveInfo accepted into `fresh` and returns how
+// many frames it holds; 0, with `fresh` empty, when the file has none. It throws
+// on failure; what it allocated goes back with `fresh`.
+std::size_t readRecording(bool Reverse, Channels3& fresh) {
+  if (!formatFound || !dataFound) return 0;
+  const unsigned width = BitsPerSample / 8;
+  if (Channels == 0 || width == 0) throw EDivByZero("Division by zero");
+
+  // Only whole frames that the file really holds are read, whatever "data" declares.
+  std::size_t available = 0;
+  if (Buffer && DataPos < Buffer->Size()) available = Buffer->Size() - DataPos;
+  const std::size_t dataBytes = std::min<std::size_t>(DataLen, available);
+  const std::size_t F = (dataBytes / Channels) / width;
+  if (F == 0 || SampleRate == 0) return 0;
+
+  const std::uint64_t L = BufferLength(F);
+  // Asked before allocating: the allocator promises far more than the machine or
+  // the process's limits can give, and filling such buffers gets the process killed.
+  const bool fits = L <= std::uint64_t(std::numeric_limits<int>::max()) &&
+                    3 * L * sizeof(double) <= AvailableMemory();
+  if (fits) {
+    for (IppBuffer<double>& p : fresh) p.reset(IPPDynamic::IIPP_MallocDouble(static_cast<int>(L)));
+  }
+  if (!fresh[0] || !fresh[1] || !fresh[2])
+    throw EOutOfMemory("Not enough memory for a recording of " + std::to_string(F) + " frames");
+  const std::size_t read = readFrames(*Buffer, F, width, Reverse, fresh[0].get(), fresh[1].get(), fresh[2].get());
+  if (read == 0) {  // the file lost its samples since GetWaveInfo
+    for (IppBuffer<double>& p : fresh) p.reset();
+  }
+  return read;
 }
 
 [[noreturn]] void createFailed(const std::string& fileName, int error) {
@@ -473,66 +511,14 @@ bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate) {
 
 std::int32_t LoadWaveData(const std::string& /*FileName*/, bool Reverse, pDoubleArray& LWTime,
                           pDoubleArray& LWLeftCH, pDoubleArray& LWRightCH) {
-  auto releaseAll = [&] {
-    for (pDoubleArray* p : {&LWTime, &LWLeftCH, &LWRightCH}) {
-      if (*p != nullptr) IPPDynamic::IIPP_Free(*p);
-      *p = nullptr;
-    }
-  };
-  if (!formatFound || !dataFound) {
-    releaseAll();
-    Buffer.reset();
-    return 0;
-  }
-  const unsigned width = BitsPerSample / 8;
-  if (Channels == 0 || width == 0) throw EDivByZero("Division by zero");
-
-  // Only whole frames that the file really holds are read, whatever "data" declares.
-  std::size_t available = 0;
-  if (Buffer && DataPos < Buffer->Size()) available = Buffer->Size() - DataPos;
-  const std::size_t dataBytes = std::min<std::size_t>(DataLen, available);
-  const std::size_t F = (dataBytes / Channels) / width;
-
-  if (F == 0 || SampleRate == 0) {
-    releaseAll();
-    Buffer.reset();
-    return 0;
-  }
-
-  const std::uint64_t L = BufferLength(F);
-  pDoubleArray fresh[3] = {nullptr, nullptr, nullptr};
-  auto releaseFresh = [&] {
-    for (pDoubleArray p : fresh)
-      if (p != nullptr) IPPDynamic::IIPP_Free(p);
-  };
-  // Asked before allocating: the allocator promises far more than the machine or
-  // the process's limits can give, and filling such buffers gets the process killed.
-  const bool fits = L <= std::uint64_t(std::numeric_limits<int>::max()) &&
-                    3 * L * sizeof(double) <= AvailableMemory();
-  if (fits) {
-    for (pDoubleArray& p : fresh) p = IPPDynamic::IIPP_MallocDouble(static_cast<int>(L));
-  }
-  if (fresh[0] == nullptr || fresh[1] == nullptr || fresh[2] == nullptr) {
-    releaseFresh();
-    throw EOutOfMemory("Not enough memory for a recording of " + std::to_string(F) + " frames");
-  }
-  std::size_t read = 0;
-  try {
-    read = readFrames(*Buffer, F, width, Reverse, fresh[0], fresh[1], fresh[2]);
-  } catch (...) {
-    releaseFresh();
-    throw;
-  }
+  Channels3 fresh;
+  const std::size_t read = readRecording(Reverse, fresh);
   // The previous buffers go only now, when the new ones hold the recording.
-  releaseAll();
+  const Channels3 previous = {IppBuffer<double>(LWTime), IppBuffer<double>(LWLeftCH), IppBuffer<double>(LWRightCH)};
+  LWTime = fresh[0].release();
+  LWLeftCH = fresh[1].release();
+  LWRightCH = fresh[2].release();
   Buffer.reset();
-  if (read == 0) {  // the file lost its samples since GetWaveInfo
-    releaseFresh();
-    return 0;
-  }
-  LWTime = fresh[0];
-  LWLeftCH = fresh[1];
-  LWRightCH = fresh[2];
   return static_cast<std::int32_t>(read);
 }
 

@@ -133,6 +133,34 @@ TEST_F(Allocator, ThreadsFreeingAndReusingBlocksNeverShareOne) {
   EXPECT_EQ(corrupted, std::vector<int>(4, 0));
 }
 
+// The address checker sees the allocator's own bytes as it sees freed memory:
+// a block parked or kept for reuse, and the rest of a block past the request.
+TEST_F(Allocator, TouchingAFreedBlockOrBytesPastTheRequestIsReported) {
+#if !defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "needs the address checker";
+#else
+  // Each case runs in a fresh process, where the block is surely parked (a
+  // block freed to the C library would be reported as heap-use-after-free).
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const auto touchFreed = [](int bytes, int at) {
+    volatile std::uint8_t* block = IIPP_MallocByte(bytes);
+    IIPP_Free(const_cast<std::uint8_t*>(block));
+    block[at] = 1;
+  };
+  const auto touchPast = [](int bytes) {
+    volatile std::uint8_t* block = IIPP_MallocByte(bytes);
+    block[bytes] = 1;
+  };
+  EXPECT_DEATH(touchFreed(3000, 0), "use-after-poison");
+  EXPECT_DEATH(touchFreed(3000, 2999), "use-after-poison");
+  EXPECT_DEATH(touchFreed(3 << 20, 0), "use-after-poison");
+  EXPECT_DEATH(touchFreed(3 << 20, (3 << 20) - 1), "use-after-poison");
+  EXPECT_DEATH(touchPast(100), "AddressSanitizer");
+  EXPECT_DEATH(touchPast(3000), "AddressSanitizer");
+  EXPECT_DEATH(touchPast(3 << 20), "AddressSanitizer");
+#endif
+}
+
 TEST_F(Allocator, EmptyRequestsGiveNullAndFreeIgnoresNull) {
   EXPECT_EQ(IIPP_MallocDouble(0), nullptr);
   EXPECT_EQ(IIPP_MallocByte(-5), nullptr);
