@@ -91,13 +91,13 @@ MMRESULT openResult(PaError err) {
 // Callback().
 class WaveOutDevice {
  public:
-  WaveOutDevice(const WAVEFORMATEX& f)
+  explicit WaveOutDevice(const WAVEFORMATEX& f)
       : frameBytes_(f.nBlockAlign), rate_(f.nSamplesPerSec), silence_(f.wBitsPerSample == 8 ? 0x80 : 0) {}
 
   // Opens the stream of the default output device; it starts on the first
   // write. The audio library is initialised and its lock held.
   PaError OpenStream(const WAVEFORMATEX& f);
-  // Stops the sound and closes the stream; the audio library's lock is held.
+  // Stops the sound and closes the stream, under the audio library's lock.
   void CloseStream();
 
   void Prepare(WAVEHDR* h) {

@@ -31,7 +31,7 @@ using BYTE = std::uint8_t;
 using MMRESULT = UINT;
 using DWORD_PTR = std::uintptr_t;
 
-struct WaveOutDevice;
+class WaveOutDevice;
 using HWAVEOUT = WaveOutDevice*;
 
 // Results.
