@@ -7,6 +7,7 @@
 //  - resident memory of the loaded recording (limit: 3 × buffer length × 8 bytes
 //    + 20 MiB; the file's bytes must not stay).
 #include "EditorTestSupport.h"
+#include "FrameLayout.h"
 
 #include "Application.h"
 #include "WaveFile.h"
@@ -54,7 +55,7 @@ std::unique_ptr<TFrameTembrix> openRecording(const QTemporaryDir& dir, std::int6
   });
   auto frame = std::make_unique<TFrameTembrix>();
   frame->resize(1920, 1080);
-  layOutLikeOpenFlow(*frame);
+  LayOutFrame(*frame);
   frame->show();
   QApplication::processEvents();
   const long long before = statusBytes("VmRSS:");

@@ -14,8 +14,10 @@
 // Without PULSE_SERVER set, the program starts its own server with the test
 // fixture script and stops it at the end. Needs about 5 GB of free memory.
 #include "EditorTestSupport.h"
+#include "FrameLayout.h"
 #include "MonitorCapture.h"
 #include "SoundPlayThread.h"
+#include "WaitFor.h"
 
 #include <benchmark/benchmark.h>
 
@@ -54,22 +56,7 @@ void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 // A 16-bit stereo WAV of tones, loud from its first frame, written in pieces.
 void writeHour(const std::string& path) {
   std::ofstream out(path, std::ios::binary);
-  const std::uint32_t data = std::uint32_t(kFrames * 4);
-  auto put = [&out](std::uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) out.put(char(v >> (8 * i)));
-  };
-  out << "RIFF";
-  put(36 + data, 4);
-  out << "WAVEfmt ";
-  put(16, 4);
-  put(1, 2);
-  put(2, 2);
-  put(kRate, 4);
-  put(kRate * 4, 4);
-  put(4, 2);
-  put(16, 2);
-  out << "data";
-  put(data, 4);
+  out << wavtest::pcmHeader(2, kRate, 16, std::uint32_t(kFrames * 4));
   std::vector<std::int16_t> piece;
   for (std::int64_t f = 0; f < kFrames;) {
     piece.clear();
@@ -87,15 +74,6 @@ std::optional<std::size_t> firstLoudFrom(const std::vector<std::int16_t>& s, std
   return std::nullopt;
 }
 
-bool waitEvents(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-  const auto end = Clock::now() + timeout;
-  while (!done()) {
-    if (Clock::now() > end) return false;
-    QTest::qWait(1);
-  }
-  return true;
-}
-
 void BM_PlayOneHourSelection(benchmark::State& state) {
   QTemporaryDir dir;
   const std::string file = (dir.path() + QStringLiteral("/hour.wav")).toStdString();
@@ -103,7 +81,7 @@ void BM_PlayOneHourSelection(benchmark::State& state) {
   const long long empty = statusBytes("VmRSS:");
   auto frame = std::make_unique<TFrameTembrix>();
   frame->resize(1280, 800);
-  layOutLikeOpenFlow(*frame);
+  LayOutFrame(*frame);
   frame->show();
   frame->arReportPath = QString::fromStdString(file);
   frame->InputWaveFile();
@@ -140,7 +118,7 @@ void BM_PlayOneHourSelection(benchmark::State& state) {
     const auto click = Clock::now();
     QTest::mouseClick(frame->Button1, Qt::LeftButton);
     std::optional<std::size_t> first;
-    if (!waitEvents([&] { return (first = firstLoudFrom(capture.samples(), before)).has_value(); }, 30s)) {
+    if (!waitFor([&] { return (first = firstLoudFrom(capture.samples(), before)).has_value(); }, 30s)) {
       state.SkipWithError("nothing was heard");
       return;
     }
@@ -148,7 +126,7 @@ void BM_PlayOneHourSelection(benchmark::State& state) {
     QTest::qWait(1000);
     peak = double(statusBytes("VmHWM:") - document);
     QTest::mouseClick(frame->ButtonStop, Qt::LeftButton);
-    waitEvents([] { return !SoundPlayThread::AnyPlaybackRunning(); }, 10s);
+    waitFor([] { return !SoundPlayThread::AnyPlaybackRunning(); }, 10s);
     QTest::qWait(200);
     after = double(statusBytes("VmRSS:") - document);
     state.counters["document_MB"] = double(document - empty) / 1e6;
