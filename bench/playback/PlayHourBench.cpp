@@ -12,9 +12,11 @@
 // loaded recording holds), and convert_s, one pass over the span reading the
 // document's doubles and writing 16-bit samples (what Play cannot do without).
 // Without PULSE_SERVER set, the program starts its own server with the test
-// fixture script and stops it at the end. Needs about 5 GB of free memory.
+// fixture script and stops it at the end (SoundServerMain.cpp). Needs about
+// 5 GB of free memory.
 #include "EditorTestSupport.h"
 #include "FrameLayout.h"
+#include "ProcessStatus.h"
 #include "MonitorCapture.h"
 #include "SoundPlayThread.h"
 #include "WaitFor.h"
@@ -41,14 +43,6 @@ namespace {
 
 constexpr std::uint32_t kRate = 44100;
 constexpr std::int64_t kFrames = 3600LL * kRate;
-
-long long statusBytes(const char* key) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind(key, 0) == 0) return std::stoll(line.substr(std::strlen(key))) * 1024;
-  return -1;
-}
 
 // Sets the peak resident size back to the current one.
 void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
@@ -140,24 +134,3 @@ void BM_PlayOneHourSelection(benchmark::State& state) {
 BENCHMARK(BM_PlayOneHourSelection)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  const bool ownServer = !std::getenv("PULSE_SERVER");
-  const std::string runtime = std::string(TEMBRIX_BENCH_RUNTIME_DIR);
-  const std::string fixture = std::string(TEMBRIX_PULSE_FIXTURE);
-  if (ownServer) {
-    if (std::system((fixture + " start " + runtime).c_str()) != 0) return 1;
-    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-    setenv("PULSE_SERVER", ("unix:" + runtime + "/pulse/native").c_str(), 1);
-  }
-  int rc = 0;
-  {
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-  }
-  if (ownServer) rc = std::system((fixture + " stop " + runtime).c_str());
-  return rc == 0 ? 0 : 1;
-}

@@ -9,7 +9,7 @@
 // Anchor, same run: BM_WaveOutWriteToFirstHeardSample, the sound output's own
 // latency from a write on an open device to the first heard sample.
 // Without PULSE_SERVER set, the program starts its own server with the test
-// fixture script and stops it at the end.
+// fixture script and stops it at the end (SoundServerMain.cpp).
 #include "MonitorCapture.h"
 #include "SoundPlayThread.h"
 #include "TChart.h"
@@ -206,24 +206,3 @@ void BM_LineVsHeardSound(benchmark::State& state) {
 BENCHMARK(BM_LineVsHeardSound)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  const bool ownServer = !std::getenv("PULSE_SERVER");
-  const std::string runtime = std::string(TEMBRIX_BENCH_RUNTIME_DIR);
-  const std::string fixture = std::string(TEMBRIX_PULSE_FIXTURE);
-  if (ownServer) {
-    if (std::system((fixture + " start " + runtime).c_str()) != 0) return 1;
-    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-    setenv("PULSE_SERVER", ("unix:" + runtime + "/pulse/native").c_str(), 1);
-  }
-  int rc = 0;
-  {
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-  }
-  if (ownServer) rc = std::system((fixture + " stop " + runtime).c_str());
-  return rc == 0 ? 0 : 1;
-}
