@@ -7,6 +7,8 @@
 //  - resident memory of the loaded recording (limit: 3 × buffer length × 8 bytes
 //    + 20 MiB; the file's bytes must not stay).
 #include "EditorTestSupport.h"
+#include "FrameLayout.h"
+#include "ProcessStatus.h"
 
 #include "Application.h"
 #include "WaveFile.h"
@@ -31,15 +33,6 @@ namespace {
 constexpr std::uint32_t kRate = 22050;
 constexpr std::int64_t kHour = 3600LL * kRate;
 
-// Resident and peak memory of this process, in bytes.
-long long statusBytes(const char* key) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind(key, 0) == 0) return std::stoll(line.substr(std::strlen(key))) * 1024;
-  return -1;
-}
-
 // A frame at 1920 × 1080, laid out as the open flow does, shown, with `seconds`
 // of a recording. The signal is laid out relative to the recording's length (a
 // slow swell under a tone), so a whole view of any length looks alike and the
@@ -54,7 +47,7 @@ std::unique_ptr<TFrameTembrix> openRecording(const QTemporaryDir& dir, std::int6
   });
   auto frame = std::make_unique<TFrameTembrix>();
   frame->resize(1920, 1080);
-  layOutLikeOpenFlow(*frame);
+  LayOutFrame(*frame);
   frame->show();
   QApplication::processEvents();
   const long long before = statusBytes("VmRSS:");

@@ -12,11 +12,15 @@
 // loaded recording holds), and convert_s, one pass over the span reading the
 // document's doubles and writing 16-bit samples (what Play cannot do without).
 // Without PULSE_SERVER set, the program starts its own server with the test
-// fixture script and stops it at the end. Needs about 5 GB of free memory.
+// fixture script and stops it at the end (SoundServerMain.cpp). Needs about
+// 5 GB of free memory.
 #include "EditorTestSupport.h"
+#include "FrameLayout.h"
+#include "ProcessStatus.h"
 #include "MonitorCapture.h"
 #include "PlaybackThreads.h"
 #include "SoundPlayThread.h"
+#include "WaitFor.h"
 
 #include <benchmark/benchmark.h>
 
@@ -41,36 +45,13 @@ namespace {
 constexpr std::uint32_t kRate = 44100;
 constexpr std::int64_t kFrames = 3600LL * kRate;
 
-long long statusBytes(const char* key) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind(key, 0) == 0) return std::stoll(line.substr(std::strlen(key))) * 1024;
-  return -1;
-}
-
 // Sets the peak resident size back to the current one.
 void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 // A 16-bit stereo WAV of tones, loud from its first frame, written in pieces.
 void writeHour(const std::string& path) {
   std::ofstream out(path, std::ios::binary);
-  const std::uint32_t data = std::uint32_t(kFrames * 4);
-  auto put = [&out](std::uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) out.put(char(v >> (8 * i)));
-  };
-  out << "RIFF";
-  put(36 + data, 4);
-  out << "WAVEfmt ";
-  put(16, 4);
-  put(1, 2);
-  put(2, 2);
-  put(kRate, 4);
-  put(kRate * 4, 4);
-  put(4, 2);
-  put(16, 2);
-  out << "data";
-  put(data, 4);
+  out << wavtest::pcmHeader(2, kRate, 16, std::uint32_t(kFrames * 4));
   std::vector<std::int16_t> piece;
   for (std::int64_t f = 0; f < kFrames;) {
     piece.clear();
@@ -88,15 +69,6 @@ std::optional<std::size_t> firstLoudFrom(const std::vector<std::int16_t>& s, std
   return std::nullopt;
 }
 
-bool waitEvents(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-  const auto end = Clock::now() + timeout;
-  while (!done()) {
-    if (Clock::now() > end) return false;
-    QTest::qWait(1);
-  }
-  return true;
-}
-
 void BM_PlayOneHourSelection(benchmark::State& state) {
   QTemporaryDir dir;
   const std::string file = (dir.path() + QStringLiteral("/hour.wav")).toStdString();
@@ -104,7 +76,7 @@ void BM_PlayOneHourSelection(benchmark::State& state) {
   const long long empty = statusBytes("VmRSS:");
   auto frame = std::make_unique<TFrameTembrix>();
   frame->resize(1280, 800);
-  layOutLikeOpenFlow(*frame);
+  LayOutFrame(*frame);
   frame->show();
   frame->arReportPath = QString::fromStdString(file);
   frame->InputWaveFile();
@@ -141,7 +113,7 @@ void BM_PlayOneHourSelection(benchmark::State& state) {
     const auto click = Clock::now();
     QTest::mouseClick(frame->Button1, Qt::LeftButton);
     std::optional<std::size_t> first;
-    if (!waitEvents([&] { return (first = firstLoudFrom(capture.samples(), before)).has_value(); }, 30s)) {
+    if (!waitFor([&] { return (first = firstLoudFrom(capture.samples(), before)).has_value(); }, 30s)) {
       state.SkipWithError("nothing was heard");
       return;
     }
@@ -149,7 +121,7 @@ void BM_PlayOneHourSelection(benchmark::State& state) {
     QTest::qWait(1000);
     peak = double(statusBytes("VmHWM:") - document);
     QTest::mouseClick(frame->ButtonStop, Qt::LeftButton);
-    waitEvents([] { return !PlaybackUnderWay(); }, 10s);
+    waitFor([] { return !PlaybackUnderWay(); }, 10s);
     QTest::qWait(200);
     after = double(statusBytes("VmRSS:") - document);
     state.counters["document_MB"] = double(document - empty) / 1e6;
@@ -163,24 +135,3 @@ void BM_PlayOneHourSelection(benchmark::State& state) {
 BENCHMARK(BM_PlayOneHourSelection)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  const bool ownServer = !std::getenv("PULSE_SERVER");
-  const std::string runtime = std::string(TEMBRIX_BENCH_RUNTIME_DIR);
-  const std::string fixture = std::string(TEMBRIX_PULSE_FIXTURE);
-  if (ownServer) {
-    if (std::system((fixture + " start " + runtime).c_str()) != 0) return 1;
-    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-    setenv("PULSE_SERVER", ("unix:" + runtime + "/pulse/native").c_str(), 1);
-  }
-  int rc = 0;
-  {
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-  }
-  if (ownServer) rc = std::system((fixture + " stop " + runtime).c_str());
-  return rc == 0 ? 0 : 1;
-}

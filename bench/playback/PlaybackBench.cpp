@@ -9,10 +9,11 @@
 // Anchor, same run: BM_WaveOutWriteToFirstHeardSample, the sound output's own
 // latency from a write on an open device to the first heard sample.
 // Without PULSE_SERVER set, the program starts its own server with the test
-// fixture script and stops it at the end.
+// fixture script and stops it at the end (SoundServerMain.cpp).
 #include "MonitorCapture.h"
 #include "SoundPlayThread.h"
 #include "TChart.h"
+#include "WaitFor.h"
 #include "WaveOut.h"
 
 #include <benchmark/benchmark.h>
@@ -52,11 +53,6 @@ std::optional<std::size_t> firstLoudFrom(const MonitorCapture& capture, std::siz
   for (std::size_t i = 2 * from; i < s.size(); ++i)
     if (std::abs(int(s[i])) > 100) return i / 2;
   return std::nullopt;
-}
-
-void waitEvents(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
-  const auto end = Clock::now() + timeout;
-  while (!done() && Clock::now() < end) QTest::qWait(1);
 }
 
 // A panel with the two charts and the line the playback moves.
@@ -112,8 +108,8 @@ void BM_PlayToFirstHeardSample(benchmark::State& state) {
     const auto click = Clock::now();
     QPointer<TSoundPlayThread> t = startPlayback(controls, sound);
     std::optional<std::size_t> first;
-    waitEvents([&] { return (first = firstLoudFrom(capture, before)).has_value(); }, 3s);
-    waitEvents([&] { return !t; });
+    waitFor([&] { return (first = firstLoudFrom(capture, before)).has_value(); }, 3s);
+    waitFor([&] { return !t; });
     if (!first) {
       state.SkipWithError("nothing was heard");
       return;
@@ -189,7 +185,7 @@ void BM_LineVsHeardSound(benchmark::State& state) {
     const std::size_t before = capture.frames();
     const auto start = Clock::now();
     QPointer<TSoundPlayThread> t = startPlayback(controls, sound);
-    waitEvents([&] { return !t; });
+    waitFor([&] { return !t; });
     capture.waitUntilCaptured(Clock::now());
     const auto captured = capture.samples();
     const auto offset =
@@ -210,24 +206,3 @@ void BM_LineVsHeardSound(benchmark::State& state) {
 BENCHMARK(BM_LineVsHeardSound)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  const bool ownServer = !std::getenv("PULSE_SERVER");
-  const std::string runtime = std::string(TEMBRIX_BENCH_RUNTIME_DIR);
-  const std::string fixture = std::string(TEMBRIX_PULSE_FIXTURE);
-  if (ownServer) {
-    if (std::system((fixture + " start " + runtime).c_str()) != 0) return 1;
-    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-    setenv("PULSE_SERVER", ("unix:" + runtime + "/pulse/native").c_str(), 1);
-  }
-  int rc = 0;
-  {
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-  }
-  if (ownServer) rc = std::system((fixture + " stop " + runtime).c_str());
-  return rc == 0 ? 0 : 1;
-}

@@ -29,6 +29,7 @@
 #include "LoadExternal.h"
 #include "Main.h"
 #include "Tembrix.h"
+#include "WaveBuilder.h"
 #include "WaveFile.h"
 #include "WelcomePage.h"
 
@@ -106,21 +107,7 @@ std::string oneHour;     // 22050 Hz stereo, 1 hour
 // values on the right, so that every view and spectrum has something to show.
 void writeRecording(const std::string& path, std::uint32_t rate, std::int64_t frames) {
   std::ofstream out(path, std::ios::binary);
-  const std::uint32_t data = std::uint32_t(frames * 4), riff = data + 36, fmtLen = 16, bytesPerSec = rate * 4;
-  const std::uint16_t pcm = 1, channels = 2, align = 4, bits = 16;
-  auto put = [&out](const void* p, int n) { out.write(static_cast<const char*>(p), n); };
-  out.write("RIFF", 4);
-  put(&riff, 4);
-  out.write("WAVEfmt ", 8);
-  put(&fmtLen, 4);
-  put(&pcm, 2);
-  put(&channels, 2);
-  put(&rate, 4);
-  put(&bytesPerSec, 4);
-  put(&align, 2);
-  put(&bits, 2);
-  out.write("data", 4);
-  put(&data, 4);
+  out << wavtest::pcmHeader(2, rate, 16, std::uint32_t(frames * 4));
   // Sines from a table: the signal costs next to nothing to make.
   std::vector<double> sine(4096);
   for (std::size_t i = 0; i < sine.size(); ++i) sine[i] = std::sin(2 * M_PI * double(i) / double(sine.size()));
@@ -135,7 +122,7 @@ void writeRecording(const std::string& path, std::uint32_t rate, std::int64_t fr
       block[2 * k] = std::int16_t(swell + 3000 * sineAt(2000.0 * double(done + k) / rate));
       block[2 * k + 1] = std::int16_t((std::int32_t(noise >> 16) - 32768) / 4);
     }
-    put(block.data(), int(n * 4));
+    out.write(reinterpret_cast<const char*>(block.data()), std::streamsize(n * 4));
     done += n;
   }
 }

@@ -11,6 +11,7 @@
 //           writer's file is unnamed until it is complete, then linked to its name).
 #include "IPPDynamic.h"
 #include "LoadExternal.h"
+#include "WaveBuilder.h"
 #include "WaveFile.h"
 
 #include <benchmark/benchmark.h>
@@ -48,14 +49,7 @@ std::string freshName(const char* stem) {
 void writeRecording(const std::string& path) {
   std::vector<std::int16_t> frame(2 * 65536);
   std::ofstream out(path, std::ios::binary);
-  std::uint32_t riff = std::uint32_t(fileBytes - 8), data = std::uint32_t(frames) * 4, fmtLen = 16;
-  std::uint16_t pcm = 1, channels = 2, align = 4, bits = 16;
-  std::uint32_t sampleRate = rate, bytesPerSec = rate * 4;
-  out.write("RIFF", 4).write(reinterpret_cast<char*>(&riff), 4).write("WAVEfmt ", 8);
-  out.write(reinterpret_cast<char*>(&fmtLen), 4).write(reinterpret_cast<char*>(&pcm), 2);
-  out.write(reinterpret_cast<char*>(&channels), 2).write(reinterpret_cast<char*>(&sampleRate), 4);
-  out.write(reinterpret_cast<char*>(&bytesPerSec), 4).write(reinterpret_cast<char*>(&align), 2);
-  out.write(reinterpret_cast<char*>(&bits), 2).write("data", 4).write(reinterpret_cast<char*>(&data), 4);
+  out << wavtest::pcmHeader(2, rate, 16, std::uint32_t(frames) * 4);
   std::uint32_t noise = 12345;
   for (std::int32_t done = 0; done < frames;) {
     std::int32_t n = std::min<std::int32_t>(65536, frames - done);

@@ -1,9 +1,9 @@
 #include "Main.h"
 
 #include "Application.h"
-#include "AlignLayout.h"
 #include "FormFont.h"
 #include "FormTembrix.h"
+#include "FrameLayout.h"
 #include "Tembrix.h"
 #include "WelcomePage.h"
 
@@ -14,35 +14,9 @@
 #include <QMenuBar>
 #include <QScreen>
 
-#include <algorithm>
 #include <stdexcept>
 
 QPointer<TForm1> Form1;
-
-namespace {
-
-// Lays a freshly loaded frame out once: the four charts in equal heights
-// above the control panel, sized from the window as it is now. Later size
-// changes move the widths only.
-void LayOutFrame(TFrameTembrix& frame) {
-  using namespace AlignLayout;
-  SetAlign(frame.ScrollBox1, alClient);
-  frame.repaint();
-  SetAlign(frame.PanelDirect, alBottom);
-  frame.repaint();
-  SetAlign(frame.PanelDiagramms, alTop);
-  // A window too small for the control panel gets an empty diagram panel.
-  SetHeight(frame.PanelDiagramms, std::max(0, frame.ScrollBox1->height() - frame.PanelDirect->height()));
-  frame.repaint();
-  for (QWidget* chart : {frame.Chart1, frame.Chart2, frame.Chart3, frame.Chart4}) SetAlign(chart, alTop);
-  for (QWidget* chart : {frame.Chart1, frame.Chart2, frame.Chart3, frame.Chart4})
-    SetHeight(chart, frame.PanelDiagramms->height() / 4);
-  // Its bottom edge lies below the diagram panel now, so it stacks under it.
-  SetAlign(frame.PanelDirect, alTop);
-  frame.repaint();
-}
-
-}  // namespace
 
 TForm1::TForm1() {
   setAttribute(Qt::WA_DeleteOnClose);  // FormClose: closing frees the window

@@ -2,6 +2,7 @@
 // with a selection shown, into a PNG (docs/editor.png comes from here; see
 // make-screenshot.sh). Usage: tembrix_editor_screenshot <recording.wav> <out.png>
 #include "EditorTestSupport.h"
+#include "FrameLayout.h"
 
 #include "Application.h"
 
@@ -19,7 +20,7 @@ int main(int argc, char** argv) {
   TFrameTembrix frame;
   frame.setFont(QFont(QStringLiteral("DejaVu Sans"), 8));
   frame.resize(1280, 760);
-  layOutLikeOpenFlow(frame);
+  LayOutFrame(frame);
   frame.show();
   frame.arReportPath = QString::fromLocal8Bit(argv[1]);
   frame.InputWaveFile();

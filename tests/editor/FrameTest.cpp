@@ -1,6 +1,7 @@
 // The editor frame: construction, the document and loading, the waveform view
 // and the spectrogram view.
 #include "EditorTestSupport.h"
+#include "FrameFixture.h"
 
 #include "IPPDynamic.h"
 
@@ -24,23 +25,14 @@ using T = TembrixTestAccess;
 
 namespace {
 
-class Frame : public ::testing::Test {
+class Frame : public FrameFixture {
  protected:
-  QTemporaryDir dir;
-  std::unique_ptr<TFrameTembrix> frame = std::make_unique<TFrameTembrix>();
+  Frame() : FrameFixture(Shown::No) {}
 
-  std::string path(const char* name) const { return (dir.path() + u'/' + QString::fromUtf8(name)).toStdString(); }
-
-  void load(const std::string& file) {
-    frame->arReportPath = QString::fromStdString(file);
-    frame->arReverse = false;
-    frame->InputWaveFile();
-  }
   // A counting recording of `frames` frames at `rate`, loaded.
   void loadCounting(std::int64_t frames, std::uint32_t rate = 8000) {
-    const std::string file = path("counting.wav");
-    writeCountingWav(file, rate, frames);
-    load(file);
+    writeCountingWav(path("counting.wav").toStdString(), rate, frames);
+    load(path("counting.wav"));
   }
   // Frame index of each waveform point, from its time.
   std::vector<std::int64_t> drawnFrames() const {
@@ -121,7 +113,7 @@ TEST_F(Frame, MarkersAreHiddenOrangeAndAboveEverythingElse) {
 
 TEST_F(Frame, ChartsShareTheLabelRoomAndStackLeftWaveLeftSpectrumRightWaveRightSpectrum) {
   frame->resize(924, 584);
-  layOutLikeOpenFlow(*frame);
+  LayOutFrame(*frame);
   for (TChart* c : {frame->Chart1, frame->Chart2, frame->Chart3, frame->Chart4}) {
     EXPECT_EQ(c->LeftAxis->LabelsSize(), 30);
     EXPECT_EQ(c->ChartRect().Left, frame->Chart1->ChartRect().Left);
@@ -204,9 +196,9 @@ TEST_F(Frame, LoadingFillsTheDocumentAndDrawsTheWholeRecording) {
 }
 
 TEST_F(Frame, RejectedFileLeavesEverythingEmpty) {
-  const std::string file = path("not-a-wave.wav");
+  const std::string file = path("not-a-wave.wav").toStdString();
   std::ofstream(file) << "this is not a RIFF file at all, just some text";
-  load(file);
+  load(QString::fromStdString(file));
   TFrameTembrix& f = *frame;
   EXPECT_EQ(f.arWAVENOP, 0);
   EXPECT_EQ(T::dn(f), 0);
@@ -316,11 +308,11 @@ TEST_F(Frame, SpectrogramColumnsAndStepsFollowTheSpan) {
 
 TEST_F(Frame, SpectrogramShowsBinsUpToJustBelowHalfTheRate) {
   // Left: a 1000 Hz cosine of amplitude 8000; right: silence.
-  const std::string file = path("tone.wav");
+  const std::string file = path("tone.wav").toStdString();
   writeWav(file, 8000, 16, 2, 8000, [](std::int64_t n, int c) {
     return c == 0 ? std::llround(8000 * std::cos(2 * M_PI * 1000 * n / 8000.0)) : 0;
   });
-  load(file);
+  load(QString::fromStdString(file));
   TFrameTembrix& f = *frame;
   std::set<double> bins(f.Series3->ZValues.Values().begin(), f.Series3->ZValues.Values().end());
   ASSERT_EQ(bins.size(), 32u);
@@ -335,9 +327,9 @@ TEST_F(Frame, SpectrogramShowsBinsUpToJustBelowHalfTheRate) {
 
 TEST_F(Frame, WindowDependsOnRecordingLengthAndEndsWithZerosPastTheLastFrame) {
   // 100 frames of a constant: W = 32, 16 bins, one column per frame.
-  const std::string file = path("short.wav");
+  const std::string file = path("short.wav").toStdString();
   writeWav(file, 8000, 16, 2, 100, [](std::int64_t, int) { return 1000; });
-  load(file);
+  load(QString::fromStdString(file));
   TFrameTembrix& f = *frame;
   EXPECT_EQ(distinctX(*f.Series3).size(), 100u);
   EXPECT_EQ(f.Series3->Count(), 100 * 16);
@@ -352,7 +344,7 @@ TEST_F(Frame, WindowDependsOnRecordingLengthAndEndsWithZerosPastTheLastFrame) {
 TEST_F(Frame, TinyRecordingsDrawNoSpectrogramAndDoNotCrash) {
   for (int frames : {1, 2, 3}) {
     auto fresh = std::make_unique<TFrameTembrix>();
-    const std::string file = path("tiny.wav");
+    const std::string file = path("tiny.wav").toStdString();
     std::filesystem::remove(file);
     writeCountingWav(file, 8000, frames);
     fresh->arReportPath = QString::fromStdString(file);

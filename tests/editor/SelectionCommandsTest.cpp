@@ -1,6 +1,7 @@
 // The time selection and the view and edit commands, driven with real mouse
 // and keyboard events on a shown frame.
 #include "EditorTestSupport.h"
+#include "FrameFixture.h"
 
 #include "Dialogs.h"
 
@@ -24,30 +25,8 @@ using T = TembrixTestAccess;
 
 namespace {
 
-class Commands : public ::testing::Test {
+class Commands : public FrameFixture {
  protected:
-  QTemporaryDir dir;
-  Dialogs::Recorder recorder;
-  std::unique_ptr<TFrameTembrix> frame;
-
-  void SetUp() override {
-    Dialogs::setResponder(&recorder);
-    frame = std::make_unique<TFrameTembrix>();
-    frame->resize(1000, 700);
-    layOutLikeOpenFlow(*frame);
-    frame->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
-  }
-  void TearDown() override {
-    frame.reset();
-    Dialogs::setResponder(nullptr);
-  }
-
-  QString path(const char* name) const { return dir.path() + u'/' + QString::fromUtf8(name); }
-  void load(const QString& file) {
-    frame->arReportPath = file;
-    frame->InputWaveFile();
-  }
   // The recording of the commands' examples: 80 000 frames at 8000 Hz.
   void loadCounting(std::int64_t frames = 80000, std::uint32_t rate = 8000) {
     writeCountingWav(path("counting.wav").toStdString(), rate, frames);

@@ -2,6 +2,8 @@
 // `cmake --install` makes (ctest), or the contents of the Debian package
 // (TEMBRIX_INSTALL_PREFIX=<dpkg -x root>/usr, from CI). The program runs
 // offscreen with InstalledDriver preloaded, which works its real dialogs.
+#include "WaveBuilder.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -34,17 +36,13 @@ QString driverLibrary() { return fromEnvOr("TEMBRIX_DRIVER", TEMBRIX_TEST_DRIVER
 
 // A second of a 440 Hz tone, two channels, 16 bits, 22050 samples per second.
 void writeRecording(const fs::path& path) {
-  constexpr std::uint32_t rate = 22050, frames = 22050, dataBytes = frames * 4;
-  std::ofstream out(path, std::ios::binary);
-  auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  out.write("RIFF", 4), u32(36 + dataBytes), out.write("WAVE", 4);
-  out.write("fmt ", 4), u32(16), u16(1), u16(2), u32(rate), u32(rate * 4), u16(4), u16(16);
-  out.write("data", 4), u32(dataBytes);
+  constexpr std::uint32_t rate = 22050, frames = 22050;
+  std::vector<std::int16_t> samples;
   for (std::uint32_t i = 0; i < frames; ++i) {
     const auto v = static_cast<std::int16_t>(std::lround(8000 * std::sin(2 * M_PI * 440 * i / rate)));
-    u16(static_cast<std::uint16_t>(v)), u16(static_cast<std::uint16_t>(-v));
+    samples.push_back(v), samples.push_back(static_cast<std::int16_t>(-v));
   }
+  std::ofstream(path, std::ios::binary) << wavtest::Riff().fmt(2, rate, 16).data16(samples).bytes();
 }
 
 // Name → (kind, size, modification time) of every entry of a folder.

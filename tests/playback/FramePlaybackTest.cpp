@@ -1,8 +1,9 @@
 // Play and Stop of the editor frame, driven with real clicks on a shown frame
 // that holds a recording, heard through the test sound server.
-// (EditorTestSupport.h gives the look inside the frame and the open flow's
-// layout.)
+// (EditorTestSupport.h gives the look inside the frame, FrameFixture.h the
+// frame laid out as the open flow does.)
 #include "EditorTestSupport.h"
+#include "FrameFixture.h"
 #include "MonitorCapture.h"
 #include "PlaybackThreads.h"
 #include "SoundPlayThread.h"
@@ -39,73 +40,25 @@ std::int16_t toneAt(std::int64_t frame, double hz) {
 std::int16_t leftAt(std::int64_t frame) { return toneAt(frame, 440); }
 std::int16_t rightAt(std::int64_t frame) { return toneAt(frame, 1000); }
 
-// A PCM WAV file of two channels; sample(frame, channel) as it lies in the file.
-void writeStereoWav(const std::string& path, std::uint32_t rate, std::uint16_t bits, std::int64_t frames,
-                    const std::function<std::int64_t(std::int64_t, int)>& sample) {
-  const std::uint32_t block = 2u * bits / 8;
-  const std::uint32_t dataBytes = std::uint32_t(frames) * block;
-  std::string out;
-  auto put = [&out](std::uint64_t v, int n) {
-    for (int i = 0; i < n; ++i) out.push_back(char(v >> (8 * i)));
-  };
-  out += "RIFF";
-  put(36 + dataBytes, 4);
-  out += "WAVEfmt ";
-  put(16, 4);
-  put(1, 2);
-  put(2, 2);
-  put(rate, 4);
-  put(rate * block, 4);
-  put(block, 2);
-  put(bits, 2);
-  out += "data";
-  put(dataBytes, 4);
-  for (std::int64_t f = 0; f < frames; ++f)
-    for (int c = 0; c < 2; ++c) put(std::uint64_t(sample(f, c)), bits / 8);
-  std::ofstream(path, std::ios::binary) << out;
-}
-
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
-  const auto end = Clock::now() + timeout;
-  while (!done()) {
-    if (Clock::now() > end) return false;
-    QTest::qWait(1);
-  }
-  return true;
-}
-
-class FramePlayback : public ::testing::Test {
+class FramePlayback : public FrameFixture {
  protected:
-  QTemporaryDir dir;
-  Dialogs::Recorder recorder;
-  std::unique_ptr<TFrameTembrix> frame;
-
-  void SetUp() override {
-    Dialogs::setResponder(&recorder);
-    frame = std::make_unique<TFrameTembrix>();
-    frame->resize(1000, 700);
-    layOutLikeOpenFlow(*frame);
-    frame->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
-  }
   void TearDown() override {
     frame.reset();
     // A playback of the frame ends within moments of its window.
     EXPECT_TRUE(waitFor([] { return !PlaybackUnderWay(); }, 2s));
     QTest::qWait(10);  // the finished threads free themselves
-    Dialogs::setResponder(nullptr);
+    FrameFixture::TearDown();
   }
 
   void load(std::uint16_t bits = 16) {
-    const std::string file = (dir.path() + QStringLiteral("/tones.wav")).toStdString();
+    const std::string file = path("tones.wav").toStdString();
     if (bits == 16)
-      writeStereoWav(file, kCaptureRate, 16, kFrames, [](std::int64_t f, int c) { return c == 0 ? leftAt(f) : rightAt(f); });
+      writeWav(file, kCaptureRate, 16, 2, kFrames, [](std::int64_t f, int c) { return c == 0 ? leftAt(f) : rightAt(f); });
     else
-      writeStereoWav(file, 8000, 8, 8000, [](std::int64_t, int) { return 128; });
-    frame->arReportPath = QString::fromStdString(file);
-    frame->InputWaveFile();
+      writeWav(file, 8000, 8, 2, 8000, [](std::int64_t, int) { return 128; });
+    FrameFixture::load(QString::fromStdString(file));
   }
   void select(double lo, double hi) {
     if (!frame->SpeedButtonSelect->isChecked()) QTest::mouseClick(frame->SpeedButtonSelect, Qt::LeftButton);

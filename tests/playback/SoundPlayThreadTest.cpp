@@ -4,6 +4,7 @@
 #include "MonitorCapture.h"
 #include "PlaybackThreads.h"
 #include "SoundPlayThread.h"
+#include "WaitFor.h"
 
 #include "Dialogs.h"
 #include "TChart.h"
@@ -29,16 +30,6 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-// Processes GUI events until `done` holds or the time is up.
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
-  const auto end = Clock::now() + timeout;
-  while (!done()) {
-    if (Clock::now() > end) return false;
-    QTest::qWait(1);
-  }
-  return true;
-}
 
 // What the GUI thread saw of the line and the button, with the time.
 struct Observation {

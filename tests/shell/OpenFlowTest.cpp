@@ -4,6 +4,7 @@
 #include "FormTembrix.h"
 #include "ShellTestSupport.h"
 #include "Tembrix.h"
+#include "WaveBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -26,38 +27,18 @@
 
 namespace {
 
-void put16(QByteArray& b, std::uint16_t v) {
-  b.append(char(v & 0xFF)).append(char(v >> 8));
-}
-void put32(QByteArray& b, std::uint32_t v) {
-  put16(b, std::uint16_t(v & 0xFFFF));
-  put16(b, std::uint16_t(v >> 16));
-}
-
 // A PCM WAV file of `frames` two-channel 16-bit frames: a tone on the left, a
 // lower one on the right. `channels` is written into the format as given.
 QString writeWav(const QString& path, int frames, std::uint16_t channels = 2) {
-  const std::uint32_t rate = 8000;
-  QByteArray data;
+  std::vector<std::int16_t> samples;
   for (int i = 0; i < frames; ++i) {
-    put16(data, std::uint16_t(std::int16_t(8000 * std::sin(i * 0.3))));
-    put16(data, std::uint16_t(std::int16_t(6000 * std::sin(i * 0.05))));
+    samples.push_back(std::int16_t(8000 * std::sin(i * 0.3)));
+    samples.push_back(std::int16_t(6000 * std::sin(i * 0.05)));
   }
-  QByteArray b("RIFF");
-  put32(b, 36 + std::uint32_t(data.size()));
-  b.append("WAVEfmt ");
-  put32(b, 16);
-  put16(b, 1);
-  put16(b, channels);
-  put32(b, rate);
-  put32(b, rate * channels * 2);
-  put16(b, std::uint16_t(channels * 2));
-  put16(b, 16);
-  b.append("data");
-  put32(b, std::uint32_t(data.size()));
-  b.append(data);
+  const std::string b = wavtest::Riff().fmt(channels, 8000, 16).data16(samples).bytes();
   QFile file(path);
-  if (!file.open(QIODevice::WriteOnly) || file.write(b) != b.size()) ADD_FAILURE() << "cannot write " << path.toStdString();
+  if (!file.open(QIODevice::WriteOnly) || file.write(b.data(), qint64(b.size())) != qint64(b.size()))
+    ADD_FAILURE() << "cannot write " << path.toStdString();
   return path;
 }
 

@@ -1,4 +1,6 @@
 // Starts the real program as a user would and ends it as the session would.
+#include "WaveBuilder.h"
+
 #include <gtest/gtest.h>
 
 #include <QByteArray>
@@ -26,18 +28,11 @@ QProcessEnvironment programEnvironment() {
 
 // One second of a two-channel PCM recording at 8000 frames per second.
 QString writeWav(const QString& path, std::uint16_t bits) {
-  const std::uint32_t frames = 8000, block = 2 * bits / 8, bytes = frames * block;
-  QByteArray b("RIFF");
-  auto u32 = [&](std::uint32_t v) { b.append(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](std::uint16_t v) { b.append(reinterpret_cast<const char*>(&v), 2); };
-  u32(36 + bytes);
-  b.append("WAVEfmt ");
-  u32(16), u16(1), u16(2), u32(8000), u32(8000 * block), u16(std::uint16_t(block)), u16(bits);
-  b.append("data");
-  u32(bytes);
-  b.append(QByteArray(bytes, bits == 8 ? char(128) : char(0)));
+  const std::string silence(std::size_t(8000 * 2 * bits / 8), bits == 8 ? char(128) : char(0));
+  const std::string b = wavtest::Riff().fmt(2, 8000, bits).chunk("data", silence).bytes();
   QFile f(path);
-  if (!f.open(QIODevice::WriteOnly) || f.write(b) != b.size()) ADD_FAILURE() << "cannot write " << path.toStdString();
+  if (!f.open(QIODevice::WriteOnly) || f.write(b.data(), qint64(b.size())) != qint64(b.size()))
+    ADD_FAILURE() << "cannot write " << path.toStdString();
   return path;
 }
 

@@ -1,9 +1,10 @@
-// Helpers shared by the WAV tests: a small RIFF builder, a temporary folder, and a
-// load that copies the reader's results out of the library's buffers.
+// Helpers shared by the WAV tests: a temporary folder, and a load that copies the
+// reader's results out of the library's buffers. (WaveBuilder.h builds the files.)
 #pragma once
 
 #include "IPPDynamic.h"
 #include "LoadExternal.h"
+#include "WaveBuilder.h"
 #include "WaveFile.h"
 
 #include <gtest/gtest.h>
@@ -17,46 +18,6 @@
 #include <vector>
 
 namespace wavtest {
-
-inline std::string le16(std::uint16_t v) { return {char(v & 0xFF), char(v >> 8)}; }
-inline std::string le32(std::uint32_t v) { return le16(std::uint16_t(v)) + le16(std::uint16_t(v >> 16)); }
-
-// Builds a RIFF/WAVE file chunk by chunk. Sizes are written as given, so a test can
-// declare more than the contents hold.
-class Riff {
- public:
-  Riff& chunk(const std::string& id, const std::string& contents) {
-    return chunkDeclaring(id, std::uint32_t(contents.size()), contents);
-  }
-  Riff& chunkDeclaring(const std::string& id, std::uint32_t size, const std::string& contents) {
-    body_ += id + le32(size) + contents;
-    return *this;
-  }
-  Riff& fmt(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits, std::uint16_t tag = 1) {
-    std::uint16_t align = std::uint16_t(channels * (bits / 8));
-    return chunk("fmt ", le16(tag) + le16(channels) + le32(rate) + le32(rate * align) + le16(align) + le16(bits));
-  }
-  // 16-bit frames, interleaved as given.
-  Riff& data16(const std::vector<std::int16_t>& samples) { return chunk("data", pcm16(samples)); }
-  // "vctr": three unused bytes, minute, hour, day, month, year - 2000.
-  Riff& vctr(int minute, int hour, int day, int month, int year2000) {
-    return chunk("vctr", std::string("\x11\x22\x33", 3) + char(minute) + char(hour) + char(day) + char(month) + char(year2000));
-  }
-  Riff& raw(const std::string& bytes) {
-    body_ += bytes;
-    return *this;
-  }
-  std::string bytes() const { return "RIFF" + le32(std::uint32_t(body_.size() + 4)) + "WAVE" + body_; }
-
-  static std::string pcm16(const std::vector<std::int16_t>& samples) {
-    std::string s;
-    for (std::int16_t v : samples) s += le16(std::uint16_t(v));
-    return s;
-  }
-
- private:
-  std::string body_;
-};
 
 // A fresh folder under the system's temporary folder, removed with its contents.
 class TempDir {
