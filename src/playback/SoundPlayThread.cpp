@@ -198,7 +198,7 @@ void TSoundPlayThread::PlaySound1() {
   }
   sound_ = {};  // also after an error: nothing of the span stays
 
-  // 9. Errors are reported after the clean-up, in a box without owner that
+  // Errors are reported after the clean-up, in a box without owner that
   // blocks no window while it waits for OK.
   if (!errorText.isEmpty())
     Dialogs::ShowMessageNonModal(errorText, QStringLiteral("Sound Playback Error"), Dialogs::Icon::Error);
@@ -207,49 +207,22 @@ void TSoundPlayThread::PlaySound1() {
 }
 
 void TSoundPlayThread::PlayRequest() {
-  // A request that a newer Play replaced (or whose window went) before its
-  // turn does nothing at all: it takes no samples, allocates nothing and
-  // opens no device. Otherwise it takes the samples over from Sound1.
-  if (!Abandoned())
-    Synchronize([this] {
-      if (!Abandoned()) sound_ = std::exchange(Sound1, {});
-    });
-  if (Abandoned()) return;
+  if (!TakeOverSamples()) return;
+  const WAVEFORMATEX fmt = WaveFormat();
+  std::size_t samples = 0;
+  auto buf = InterleaveSamples(samples);
+  if (!buf || Abandoned()) return;
 
-  // 1. The wave format, in 32-bit arithmetic.
-  WAVEFORMATEX fmt{};
-  fmt.wFormatTag = WAVE_FORMAT_PCM;
-  fmt.nChannels = WORD(sound_.Channels.size());
-  fmt.nSamplesPerSec = sound_.SampleRate;
-  fmt.wBitsPerSample = 16;
-  fmt.nBlockAlign = WORD(fmt.nChannels * 16 / 8);
-  fmt.nAvgBytesPerSec = DWORD(fmt.nChannels) * fmt.nSamplesPerSec * 16 / 8;
-  fmt.cbSize = 0;
-
-  // 2. One interleaved buffer: frame i holds channel 0, then channel 1, ...
-  // Its memory is not cleared first, and the channels' memory goes back as
-  // the samples move over, so the span is held about once all along. A newer
-  // request or a closed window stops the work before the device is opened.
-  std::size_t frames = sound_.Channels.empty() ? 0 : sound_.Channels[0].size();
-  for (const TASWaveformSamples& channel : sound_.Channels) frames = std::min(frames, channel.size());
-  auto buf = std::make_unique_for_overwrite<std::int16_t[]>(std::size_t(fmt.nChannels) * frames);
-  const bool complete = interleave(sound_.Channels, frames, buf.get(), [this] { return Abandoned(); });
-  sound_ = {};  // the buffer holds everything from here on
-  if (!complete || Abandoned()) return;
-
-  // 3. Open the default output.
   HWAVEOUT hWave = nullptr;
   if (waveOutOpen(&hWave, WAVE_MAPPER, &fmt, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR)
     throw SoundPlayThread::Exception("SoundPlayerThread.Execute: waveOutOpen failed: " + LastErrorText());
-
-  // 4. The one buffer header.
   WAVEHDR hdr{};
   hdr.lpData = reinterpret_cast<char*>(buf.get());
-  hdr.dwBufferLength = DWORD(std::size_t(fmt.nChannels) * frames * sizeof(std::int16_t));
+  hdr.dwBufferLength = DWORD(samples * sizeof(std::int16_t));
 
-  // 8. Clean-up: the device gives the buffer back before it is closed and
-  // the buffer released; then the controls are restored.
-  auto cleanUp = [&] {
+  // The device gives the buffer back before it is closed and the buffer is
+  // released; then the controls are restored.
+  auto closeDevice = [&] {
     waveOutReset(hWave);
     waveOutUnprepareHeader(hWave, &hdr, sizeof hdr);
     waveOutClose(hWave);
@@ -259,38 +232,80 @@ void TSoundPlayThread::PlayRequest() {
       if (line_) line_->hide();
     });
   };
-
   try {
-    // 6. Play.
-    Synchronize([this] {
-      if (button_ && !Abandoned()) button_->setEnabled(false);
-    });
-    if (!Abandoned()) {
-      waveOutPrepareHeader(hWave, &hdr, sizeof hdr);
-      waveOutWrite(hWave, &hdr, sizeof hdr);
-    }
-    Sleep(500);
-
-    // 7. Poll until the buffer has been heard to its end or a stop comes.
-    while (waveOutUnprepareHeader(hWave, &hdr, sizeof hdr) == WAVERR_STILLPLAYING) {
-      position_.wType = TIME_SAMPLES;
-      waveOutGetPosition(hWave, &position_, sizeof position_);
-      Synchronize([this] { UpdateStaticTextPlayPosition(); });
-      if (PlaySoundStopper || Abandoned()) {
-        waveOutPause(hWave);
-        waveOutReset(hWave);  // hands the paused buffer back
-        waveOutUnprepareHeader(hWave, &hdr, sizeof hdr);
-        break;
-      }
-      Sleep(100);
-    }
+    PlayUntilHeardOrStopped(hWave, hdr);
   } catch (...) {
     try {
-      cleanUp();
+      closeDevice();
     } catch (...) {
       // The first error is the one reported.
     }
     throw;
   }
-  cleanUp();
+  closeDevice();
+}
+
+// A request that a newer Play replaced (or whose window went) before its
+// turn does nothing at all: it takes no samples, allocates nothing and opens
+// no device. Otherwise it takes the samples over from Sound1.
+bool TSoundPlayThread::TakeOverSamples() {
+  if (!Abandoned())
+    Synchronize([this] {
+      if (!Abandoned()) sound_ = std::exchange(Sound1, {});
+    });
+  return !Abandoned();
+}
+
+// The wave format of the samples taken over, in 32-bit arithmetic.
+WAVEFORMATEX TSoundPlayThread::WaveFormat() const {
+  WAVEFORMATEX fmt{};
+  fmt.wFormatTag = WAVE_FORMAT_PCM;
+  fmt.nChannels = WORD(sound_.Channels.size());
+  fmt.nSamplesPerSec = sound_.SampleRate;
+  fmt.wBitsPerSample = 16;
+  fmt.nBlockAlign = WORD(fmt.nChannels * 16 / 8);
+  fmt.nAvgBytesPerSec = DWORD(fmt.nChannels) * fmt.nSamplesPerSec * 16 / 8;
+  fmt.cbSize = 0;
+  return fmt;
+}
+
+// One interleaved buffer: frame i holds channel 0, then channel 1, ... Its
+// memory is not cleared first, and the channels' memory goes back as the
+// samples move over, so the span is held about once all along; the buffer
+// holds everything afterwards. Null when a newer request or a closed window
+// stopped the work (before the device is opened).
+std::unique_ptr<std::int16_t[]> TSoundPlayThread::InterleaveSamples(std::size_t& Samples) {
+  std::size_t frames = sound_.Channels.empty() ? 0 : sound_.Channels[0].size();
+  for (const TASWaveformSamples& channel : sound_.Channels) frames = std::min(frames, channel.size());
+  Samples = sound_.Channels.size() * frames;
+  auto buf = std::make_unique_for_overwrite<std::int16_t[]>(Samples);
+  const bool complete = interleave(sound_.Channels, frames, buf.get(), [this] { return Abandoned(); });
+  sound_ = {};
+  if (!complete) buf.reset();
+  return buf;
+}
+
+// Plays the one buffer and moves the position line every 100 ms until the
+// buffer has been heard to its end or a stop comes.
+void TSoundPlayThread::PlayUntilHeardOrStopped(HWAVEOUT hWave, WAVEHDR& hdr) {
+  Synchronize([this] {
+    if (button_ && !Abandoned()) button_->setEnabled(false);
+  });
+  if (!Abandoned()) {
+    waveOutPrepareHeader(hWave, &hdr, sizeof hdr);
+    waveOutWrite(hWave, &hdr, sizeof hdr);
+  }
+  Sleep(500);
+  while (waveOutUnprepareHeader(hWave, &hdr, sizeof hdr) == WAVERR_STILLPLAYING) {
+    position_.wType = TIME_SAMPLES;
+    waveOutGetPosition(hWave, &position_, sizeof position_);
+    Synchronize([this] { UpdateStaticTextPlayPosition(); });
+    if (PlaySoundStopper || Abandoned()) {
+      waveOutPause(hWave);
+      waveOutReset(hWave);  // hands the paused buffer back
+      waveOutUnprepareHeader(hWave, &hdr, sizeof hdr);
+      return;
+    }
+    Sleep(100);
+  }
 }

@@ -34,6 +34,7 @@
 #include <exception>
 #include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <cstdint>
 #include <vector>
@@ -102,8 +103,12 @@ class TSoundPlayThread : public QThread {
  private:
   void Execute() { PlaySound1(); }
   void PlaySound1();
-  // Steps 1–8 for a request whose turn has come; raises what fails.
+  // Plays a request whose turn has come; raises what fails.
   void PlayRequest();
+  bool TakeOverSamples();
+  WaveOut::WAVEFORMATEX WaveFormat() const;
+  std::unique_ptr<std::int16_t[]> InterleaveSamples(std::size_t& Samples);
+  void PlayUntilHeardOrStopped(WaveOut::HWAVEOUT hWave, WaveOut::WAVEHDR& hdr);
 
   // Runs f on the GUI thread and waits for it; an error raised there is
   // raised again here.
