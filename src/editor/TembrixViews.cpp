@@ -1,0 +1,106 @@
+#include "TembrixViews.h"
+
+#include "BlockMove.h"
+#include "IPPDynamic.h"
+#include "SignalProcessingDynamic.h"
+
+#include <algorithm>
+
+using namespace Tembrix;
+using IPPDynamic::IppBuffer;
+
+std::optional<TWaveformPoints> WaveformPoints(const TTembrixDocument& Doc, std::int32_t n1, std::int32_t n2) {
+  if (!Doc.ClampRange(n1, n2)) return std::nullopt;
+
+  const std::int32_t WAVENOPCUT = n2 - n1;
+  std::int32_t k = 1;
+  std::int32_t n = WAVENOPCUT;
+  if (WAVENOPCUT > Nx1) {
+    k = static_cast<std::int32_t>(Trunc(static_cast<double>(WAVENOPCUT) / Nx1));
+    n = Nx1;
+  }
+
+  TWaveformPoints points;
+  points.X.resize(static_cast<std::size_t>(n));
+  points.Left.resize(static_cast<std::size_t>(n));
+  points.Right.resize(static_cast<std::size_t>(n));
+  const double* const time = Doc.arTimeLine;
+  const double* const left = Doc.arLeftCH;
+  const double* const right = Doc.arRightCH;
+  // No pass over the frames between. Far apart in a long recording, each read
+  // misses the caches; the reads a few steps ahead are started early, so that
+  // they arrive while these are stored.
+  constexpr std::int32_t ahead = 16;
+  for (std::int32_t i = 0; i < n; ++i) {
+    const std::int64_t j = n1 + static_cast<std::int64_t>(i) * k;
+    if (k > 1 && i + ahead < n) {
+      const std::int64_t later = j + static_cast<std::int64_t>(ahead) * k;
+      __builtin_prefetch(time + later);
+      __builtin_prefetch(left + later);
+      __builtin_prefetch(right + later);
+    }
+    points.X[i] = time[j];
+    points.Left[i] = left[j];
+    points.Right[i] = right[j];
+  }
+  return points;
+}
+
+std::optional<TSpectrogramColumns> SpectrogramColumns(const TTembrixDocument& Doc, std::int32_t n1, std::int32_t n2) {
+  if (!Doc.ClampRange(n1, n2)) return std::nullopt;
+
+  const std::int32_t WAVENOPCUT = n2 - n1;
+  std::int32_t k = 1;
+  std::int32_t n = WAVENOPCUT;
+  if (WAVENOPCUT > Nx2) {
+    k = WAVENOPCUT / Nx2;
+    n = Nx2;
+  }
+
+  const std::int32_t CUTTER = std::min<std::int32_t>(128, Doc.arWAVENOP);
+  std::int32_t power = 1;
+  while (power * 2 <= CUTTER) power *= 2;
+  const std::int32_t FFTNOP = power / 2;
+  const std::int32_t bins = FFTNOP / 2;
+
+  TSpectrogramColumns columns;
+  columns.Columns = n;
+  columns.Bins = bins;
+  // With fewer than two bins' worth of window (recordings of 1 to 3 frames) there
+  // is no point to show; a 1-frame recording also has no frequency step.
+  if (bins <= 0) return columns;
+
+  pDoubleArray freqRaw = nullptr;
+  SignalProcessingDynamic::Time2Freq(Doc.arTimeLine, freqRaw, FFTNOP);
+  const IppBuffer<double> Freq(freqRaw);
+
+  const std::size_t points = static_cast<std::size_t>(n) * static_cast<std::size_t>(bins);
+  columns.Left.reserve(points);
+  columns.Right.reserve(points);
+  const IppBuffer<double> tLeftCH(IPPDynamic::IIPP_MallocDouble(FFTNOP));
+  const IppBuffer<double> tRightCH(IPPDynamic::IIPP_MallocDouble(FFTNOP));
+  for (std::int32_t i = 0; i < n; ++i) {
+    const std::int32_t s = n1 + i * k;
+    // A window running past the last frame reads only the frames that exist and
+    // is zero-filled after them: each column shows exactly the sound from its
+    // own start on, never samples of an earlier time.
+    const std::int32_t present = std::min(FFTNOP, Doc.arWAVENOP - s);
+    BlockMove::Move(Doc.arLeftCH + s, tLeftCH.get(), static_cast<std::intptr_t>(present) * sizeof(double));
+    BlockMove::Move(Doc.arRightCH + s, tRightCH.get(), static_cast<std::intptr_t>(present) * sizeof(double));
+    for (std::int32_t j = present; j < FFTNOP; ++j) tLeftCH[j] = tRightCH[j] = 0.0;
+
+    pDoubleArray left = nullptr;
+    pDoubleArray right = nullptr;
+    SignalProcessingDynamic::PowerSpectrAlloc(tLeftCH.get(), left, FFTNOP);
+    const IppBuffer<double> PSPLt(left);
+    SignalProcessingDynamic::PowerSpectrAlloc(tRightCH.get(), right, FFTNOP);
+    const IppBuffer<double> PSPRt(right);
+
+    const double x = Doc.arTimeLine[s];
+    for (std::int32_t j = 0; j < bins; ++j) {
+      columns.Left.push_back({x, PSPLt[j], Freq[j]});
+      columns.Right.push_back({x, PSPRt[j], Freq[j]});
+    }
+  }
+  return columns;
+}
