@@ -9,16 +9,26 @@
 using namespace Tembrix;
 using IPPDynamic::IppBuffer;
 
+namespace {
+
+// Which frames of a span of WAVENOPCUT frames a view shows: n of them, k apart
+// from the first on. A span of at most `most` frames is shown whole; a longer
+// one as `most` frames, WAVENOPCUT div `most` apart (the rest at the end is left out).
+struct TThinning {
+  std::int32_t k = 1;
+  std::int32_t n = 0;
+};
+TThinning thinning(std::int32_t WAVENOPCUT, std::int32_t most) {
+  if (WAVENOPCUT <= most) return {1, WAVENOPCUT};
+  return {WAVENOPCUT / most, most};
+}
+
+}  // namespace
+
 std::optional<TWaveformPoints> WaveformPoints(const TTembrixDocument& Doc, std::int32_t n1, std::int32_t n2) {
   if (!Doc.ClampRange(n1, n2)) return std::nullopt;
 
-  const std::int32_t WAVENOPCUT = n2 - n1;
-  std::int32_t k = 1;
-  std::int32_t n = WAVENOPCUT;
-  if (WAVENOPCUT > Nx1) {
-    k = static_cast<std::int32_t>(Trunc(static_cast<double>(WAVENOPCUT) / Nx1));
-    n = Nx1;
-  }
+  const auto [k, n] = thinning(n2 - n1, Nx1);
 
   TWaveformPoints points;
   points.X.resize(static_cast<std::size_t>(n));
@@ -49,13 +59,7 @@ std::optional<TWaveformPoints> WaveformPoints(const TTembrixDocument& Doc, std::
 std::optional<TSpectrogramColumns> SpectrogramColumns(const TTembrixDocument& Doc, std::int32_t n1, std::int32_t n2) {
   if (!Doc.ClampRange(n1, n2)) return std::nullopt;
 
-  const std::int32_t WAVENOPCUT = n2 - n1;
-  std::int32_t k = 1;
-  std::int32_t n = WAVENOPCUT;
-  if (WAVENOPCUT > Nx2) {
-    k = WAVENOPCUT / Nx2;
-    n = Nx2;
-  }
+  const auto [k, n] = thinning(n2 - n1, Nx2);
 
   const std::int32_t CUTTER = std::min<std::int32_t>(128, Doc.arWAVENOP);
   std::int32_t power = 1;
