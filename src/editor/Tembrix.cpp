@@ -319,8 +319,12 @@ void TFrameTembrix::RepaintDiagFreq(std::int32_t n1, std::int32_t n2) {
     s->NumZValues = columns->Bins;
     s->IrregularGrid = true;
   }
-  for (const TSpectrumPoint& p : columns->Left) Series3->AddXYZ(p.X, p.Y, p.Z);
-  for (const TSpectrumPoint& p : columns->Right) Series4->AddXYZ(p.X, p.Y, p.Z);
+  for (std::size_t i = 0; i < columns->Left.size(); ++i) {
+    const TSpectrumPoint& left = columns->Left[i];
+    const TSpectrumPoint& right = columns->Right[i];
+    Series3->AddXYZ(left.X, left.Y, left.Z);
+    Series4->AddXYZ(right.X, right.Y, right.Z);
+  }
   Chart3->Refresh();
   Chart4->Refresh();
 }

@@ -16,7 +16,6 @@
 #include "TChart.h"
 #include "TStaticText.h"
 #include "TembrixDocument.h"
-#include "TembrixPlayRequest.h"
 #include "TembrixViews.h"
 
 #include <QFrame>
@@ -35,6 +34,7 @@ class QScrollBar;
 class QThread;
 class QToolButton;
 class TSoundPlayThread;
+struct TPlayRequest;
 
 namespace Tembrix {
 // The smallest selection a drag leaves: the dragged marker stops this far
