@@ -9,6 +9,11 @@
 // "Файл уже существует. Невозможно перезаписать!") leaves the handler; when the
 // handler ran for a control's event, the application's default error handler
 // shows it.
+//
+// The frame holds the widgets and hands data to them. What it shows is worked
+// out apart from any widget: the document and the time → frame conversion in
+// TembrixDocument.h, the points of the two views in TembrixViews.h, the samples
+// a playback receives in TembrixPlayRequest.h.
 #pragma once
 
 #include "Dialogs.h"
