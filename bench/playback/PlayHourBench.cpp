@@ -15,6 +15,7 @@
 // fixture script and stops it at the end. Needs about 5 GB of free memory.
 #include "EditorTestSupport.h"
 #include "MonitorCapture.h"
+#include "PlaybackThreads.h"
 #include "SoundPlayThread.h"
 
 #include <benchmark/benchmark.h>
@@ -148,7 +149,7 @@ void BM_PlayOneHourSelection(benchmark::State& state) {
     QTest::qWait(1000);
     peak = double(statusBytes("VmHWM:") - document);
     QTest::mouseClick(frame->ButtonStop, Qt::LeftButton);
-    waitEvents([] { return !SoundPlayThread::AnyPlaybackRunning(); }, 10s);
+    waitEvents([] { return !PlaybackUnderWay(); }, 10s);
     QTest::qWait(200);
     after = double(statusBytes("VmRSS:") - document);
     state.counters["document_MB"] = double(document - empty) / 1e6;

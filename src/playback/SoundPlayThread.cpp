@@ -86,10 +86,6 @@ bool interleave(std::vector<TASWaveformSamples>& channels, std::size_t frames, s
 
 }  // namespace
 
-bool AnyPlaybackRunning() {
-  return latestDone.valid() && latestDone.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
-}
-
 }  // namespace SoundPlayThread
 
 using namespace SoundPlayThread;

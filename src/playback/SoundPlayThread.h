@@ -67,10 +67,6 @@ extern std::atomic<bool> PlaySoundStopper;
 // The play position last shown by a playback (updated on the GUI thread).
 extern WaveOut::MMTIME pmmt;
 
-// Whether a playback thread has not finished yet (GUI thread). Playbacks run
-// one after another, so this is whether the latest has finished.
-bool AnyPlaybackRunning();
-
 }  // namespace SoundPlayThread
 
 class TSoundPlayThread : public QThread {

@@ -1,6 +1,7 @@
 #include "WaveOut.h"
 
 #include "BlockMove.h"
+#include "PlayPosition.h"
 
 #include <alsa/asoundlib.h>
 #include <pa_linux_alsa.h>
@@ -10,17 +11,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
-#include <array>
 #include <atomic>
-#include <cmath>
+#include <chrono>
 #include <cstring>
-#include <deque>
-#include <limits>
 #include <memory>
 #include <mutex>
-#include <new>
+#include <thread>
 
 namespace WaveOut {
 
@@ -88,173 +84,158 @@ MMRESULT openResult(PaError err) {
   }
 }
 
-struct Queued {
-  WAVEHDR* hdr;
-  std::uint64_t dataStart;  // data frames (over the device's life) before this buffer
-  std::uint64_t dataEnd;
-};
-
-// What one callback handed to the server: data frames first, then silence.
-struct CallbackRecord {
-  std::uint64_t streamStart;  // frames of any kind handed over before this callback
-  std::uint64_t dataStart;    // data frames handed over before this callback
-  unsigned long frameCount;
-  unsigned long dataCount;
-  PaTime dacTime;  // when the first frame reaches the output
-};
-
 }  // namespace
 
-struct WaveOutDevice {
-  PaStream* stream = nullptr;
-  unsigned frameBytes = 0;
-  double rate = 0;
-  BYTE silence = 0;
-  PaTime latency = 0;  // the output latency the stream runs with
+// One open output. The stream callback and the calls of the owning thread
+// share the state below under `mutex_`; the callback reaches it only through
+// Callback().
+class WaveOutDevice {
+ public:
+  explicit WaveOutDevice(const WAVEFORMATEX& f)
+      : frameBytes_(f.nBlockAlign), rate_(f.nSamplesPerSec), silence_(f.wBitsPerSample == 8 ? 0x80 : 0) {}
 
-  // Everything below is shared with the stream callback.
-  std::mutex mutex;
-  std::deque<Queued> queue;  // written, not yet heard to the end
-  std::size_t feedIndex = 0;  // queue entry being handed over
-  std::uint64_t feedFrames = 0;  // frames of that entry already handed over
-  std::uint64_t streamFrames = 0;
-  std::uint64_t dataFrames = 0;  // data frames handed over; the next buffer's start
-  std::array<CallbackRecord, 64> history{};
-  std::size_t historyCount = 0;
-  std::size_t historyNext = 0;
-  PaTime startedAt = 0;     // when the stream was last started
-  PaTime lastCallback = 0;  // when the callback last ran (or the start)
-  std::uint64_t heard = 0;         // data frames heard; never decreases
-  std::uint64_t positionBase = 0;  // `heard` counted from here (open or last reset)
-  bool running = false;  // the stream is started
-  bool paused = false;   // waveOutPause: nothing is handed over until waveOutRestart
-  bool halting = false;  // the callback is to end the stream
+  // Opens the stream of the default output device; it starts on the first
+  // write. The audio library is initialised and its lock held.
+  PaError OpenStream(const WAVEFORMATEX& f);
+  // Stops the sound and closes the stream, under the audio library's lock.
+  void CloseStream();
 
-  std::uint64_t framesOf(const WAVEHDR* h) const { return h->dwBufferLength / frameBytes; }
-
-  const CallbackRecord& record(std::size_t back) const {
-    return history[(historyNext + history.size() - 1 - back) % history.size()];
+  void Prepare(WAVEHDR* h) {
+    std::lock_guard lock(mutex_);
+    if (!(h->dwFlags & WHDR_INQUEUE)) h->dwFlags |= WHDR_PREPARED;
   }
 
-  // Data frames heard at stream time `now`: the newest callback's first frame,
-  // carried forward to `now` from the time it reaches the output, mapped back
-  // through the recent callbacks to the data frames among the frames heard.
-  // While the stream fills its buffer after a start, the output times the
-  // callbacks get are guesses (the server starts later than they assume), so
-  // only callbacks from one output latency after the start are trusted.
-  void updateHeard(PaTime now) {
-    if (!running || paused || historyCount == 0) return;
-    const CallbackRecord& latest = record(0);
-    if (latest.dacTime < startedAt + 2 * latency) return;
-    const double h = double(latest.streamStart) + (now - latest.dacTime) * rate;
-    std::uint64_t data = dataFrames;
-    if (h < double(latest.streamStart + latest.frameCount)) {
-      const std::uint64_t hf = h <= 0 ? 0 : std::uint64_t(h);
-      std::size_t k = 0;
-      while (k < historyCount && hf < record(k).streamStart) ++k;
-      if (k == historyCount) return;  // older than what we remember: nothing new heard
-      const CallbackRecord& r = record(k);
-      data = r.dataStart + std::min<std::uint64_t>(hf - r.streamStart, r.dataCount);
+  MMRESULT Unprepare(WAVEHDR* h) {
+    std::lock_guard lock(mutex_);
+    if (h->dwFlags & WHDR_INQUEUE) {
+      refresh();
+      if (h->dwFlags & WHDR_INQUEUE) return fail(WAVERR_STILLPLAYING, "The sound buffer is still playing");
     }
-    heard = std::max(heard, data);
+    h->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
   }
 
-  void giveBack(WAVEHDR* h) { h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE; }
+  MMRESULT Write(WAVEHDR* h) {
+    bool start = false;
+    {
+      std::lock_guard lock(mutex_);
+      if (!(h->dwFlags & WHDR_PREPARED)) return fail(WAVERR_UNPREPARED, "The sound buffer is not prepared");
+      if (h->dwFlags & WHDR_INQUEUE) return fail(WAVERR_STILLPLAYING, "The sound buffer is still playing");
+      if (buffer_) return fail(WAVERR_STILLPLAYING, "Another sound buffer is still playing");
+      buffer_ = h;
+      bufferStart_ = position_.HandedData();
+      fed_ = 0;
+      h->dwFlags = (h->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+      start = !running_ && !paused_;
+      running_ = running_ || start;
+    }
+    return start ? this->start() : MMSYSERR_NOERROR;
+  }
 
-  // Gives back every buffer whose last frame has been heard.
+  // Frames heard since open or the last reset.
+  std::uint64_t Position() {
+    std::lock_guard lock(mutex_);
+    refresh();
+    return position_.Frames();
+  }
+
+  void Pause() {
+    bool stop = false;
+    {
+      std::lock_guard lock(mutex_);
+      if (paused_) return;
+      advance(Pa_GetStreamTime(stream_));
+      paused_ = true;  // the callback hands over silence from now on
+      stop = running_;
+    }
+    if (stop) this->stop();
+  }
+
+  void Reset() {
+    if (isRunning()) stop();  // ends the sound of the dropped buffer too
+    std::lock_guard lock(mutex_);
+    giveBack();
+    position_.Rebase();
+  }
+
+  bool HoldsBuffer() {
+    std::lock_guard lock(mutex_);
+    return buffer_ != nullptr;
+  }
+
+ private:
+  static int Callback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo* time,
+                      PaStreamCallbackFlags, void* user) {
+    return static_cast<WaveOutDevice*>(user)->fill(static_cast<BYTE*>(output), frames, time);
+  }
+
+  std::uint64_t framesOf(const WAVEHDR* h) const { return h->dwBufferLength / frameBytes_; }
+
+  bool isRunning() {
+    std::lock_guard lock(mutex_);
+    return running_;
+  }
+
+  void advance(PaTime now) {
+    if (running_ && !paused_) position_.Advance(now);
+  }
+
+  void giveBack() {
+    if (buffer_) buffer_->dwFlags = (buffer_->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+    buffer_ = nullptr;
+    fed_ = 0;
+  }
+
+  // Gives the buffer back once its last frame has been heard.
   void retireHeard() {
-    while (!queue.empty() && feedIndex > 0 && queue.front().dataEnd <= heard) {
-      giveBack(queue.front().hdr);
-      queue.pop_front();
-      --feedIndex;
-    }
+    if (buffer_ && fed_ == framesOf(buffer_) && bufferStart_ + fed_ <= position_.Heard()) giveBack();
   }
 
-  // What the poll functions call: brings positions and buffers up to date. An
-  // output that stopped calling back (the server went away) gives every
-  // buffer back, so nobody waits for it forever.
+  // What the poll calls run first: brings the position and the buffer up to
+  // date. An output that stopped calling back (the server went away) gives
+  // the buffer back, so nobody waits for it forever.
   void refresh() {
-    const PaTime now = Pa_GetStreamTime(stream);
-    updateHeard(now);
+    const PaTime now = Pa_GetStreamTime(stream_);
+    advance(now);
     retireHeard();
-    if (running && !paused && now - lastCallback > 1.0 + latency) giveBackAll();
-  }
-
-  void giveBackAll() {
-    for (const Queued& q : queue) giveBack(q.hdr);
-    queue.clear();
-    feedIndex = 0;
-    feedFrames = 0;
-  }
-
-  // Skips entries that have nothing left to hand over.
-  void skipFedEntries() {
-    while (feedIndex < queue.size() && feedFrames >= framesOf(queue[feedIndex].hdr)) {
-      ++feedIndex;
-      feedFrames = 0;
-    }
+    if (running_ && !paused_ && now - lastCallback_ > 1.0 + latency_) giveBack();
   }
 
   int fill(BYTE* out, unsigned long frames, const PaStreamCallbackTimeInfo* time) {
-    std::lock_guard lock(mutex);
-    if (halting) {
-      std::memset(out, silence, std::uint64_t(frames) * frameBytes);
+    std::lock_guard lock(mutex_);
+    if (halting_) {
+      std::memset(out, silence_, std::uint64_t(frames) * frameBytes_);
       return paAbort;
     }
     unsigned long done = 0;
-    if (!paused) {
-      skipFedEntries();
-      while (done < frames && feedIndex < queue.size()) {
-        WAVEHDR* h = queue[feedIndex].hdr;
-        const std::uint64_t n = std::min<std::uint64_t>(frames - done, framesOf(h) - feedFrames);
-        BlockMove::Move(h->lpData + feedFrames * frameBytes, out + std::uint64_t(done) * frameBytes,
-                        std::intptr_t(n * frameBytes));
-        done += n;
-        feedFrames += n;
-        skipFedEntries();
-      }
+    if (!paused_ && buffer_) {
+      done = static_cast<unsigned long>(std::min<std::uint64_t>(frames, framesOf(buffer_) - fed_));
+      if (done > 0)
+        BlockMove::Move(buffer_->lpData + fed_ * frameBytes_, out, std::intptr_t(std::uint64_t(done) * frameBytes_));
+      fed_ += done;
     }
-    std::memset(out + std::uint64_t(done) * frameBytes, silence, std::uint64_t(frames - done) * frameBytes);
-    history[historyNext] = {streamFrames, dataFrames, frames, done, time->outputBufferDacTime};
-    historyNext = (historyNext + 1) % history.size();
-    historyCount = std::min(historyCount + 1, history.size());
-    streamFrames += frames;
-    dataFrames += done;
-    lastCallback = time->currentTime;
-    updateHeard(time->currentTime);
+    std::memset(out + std::uint64_t(done) * frameBytes_, silence_, std::uint64_t(frames - done) * frameBytes_);
+    position_.Handed(frames, done, time->outputBufferDacTime);
+    lastCallback_ = time->currentTime;
+    advance(time->currentTime);
     retireHeard();
     return paContinue;
   }
 
-  // After the stream was stopped: what was handed over but not heard is
-  // handed over again when the output resumes.
-  void rewindFeedToHeard() {
-    dataFrames = std::max(heard, positionBase);
-    feedIndex = 0;
-    feedFrames = 0;
-    while (feedIndex < queue.size() && queue[feedIndex].dataEnd <= dataFrames) ++feedIndex;
-    if (feedIndex < queue.size()) feedFrames = dataFrames - queue[feedIndex].dataStart;
-    historyCount = 0;
-  }
-
-  bool hasDataToFeed() {
-    skipFedEntries();
-    return feedIndex < queue.size();
-  }
-
-  // Starts the stream; the caller has set `running`. The stream fills its
+  // Starts the stream; the caller has set `running_`. The stream fills its
   // buffer from the callback before it starts, so written data is heard
   // without a run of silence ahead of it.
   MMRESULT start() {
     {
-      std::lock_guard lock(mutex);
-      startedAt = lastCallback = Pa_GetStreamTime(stream);
+      std::lock_guard lock(mutex_);
+      lastCallback_ = Pa_GetStreamTime(stream_);
+      position_.Started(lastCallback_);
     }
-    const PaError err = Pa_StartStream(stream);
+    const PaError err = Pa_StartStream(stream_);
     if (err == paNoError) return MMSYSERR_NOERROR;
-    std::lock_guard lock(mutex);
-    running = false;
-    giveBackAll();
+    std::lock_guard lock(mutex_);
+    running_ = false;
+    giveBack();
     return fail(MMSYSERR_ERROR, "Cannot start the sound output (" + paText(err) + ")");
   }
 
@@ -262,37 +243,54 @@ struct WaveOutDevice {
   // callback ends the stream itself (within one callback period): aborting
   // it from outside would cancel the sound thread, which leaves the sound
   // libraries' locks to chance. Only a stream whose callback no longer runs
-  // is aborted from outside.
+  // is aborted from outside. What was handed over but not heard is handed
+  // over again if the output resumes.
   void stop() {
     {
-      std::lock_guard lock(mutex);
-      halting = true;
+      std::lock_guard lock(mutex_);
+      halting_ = true;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
-    while (Pa_IsStreamActive(stream) == 1 && std::chrono::steady_clock::now() < deadline)
+    while (Pa_IsStreamActive(stream_) == 1 && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (Pa_IsStreamActive(stream) == 1)
-      Pa_AbortStream(stream);
+    if (Pa_IsStreamActive(stream_) == 1)
+      Pa_AbortStream(stream_);
     else
-      Pa_StopStream(stream);  // the callback has finished: this only joins the sound thread
-    std::lock_guard lock(mutex);
-    halting = false;
-    running = false;
-    rewindFeedToHeard();
+      Pa_StopStream(stream_);  // the callback has finished: this only joins the sound thread
+    std::lock_guard lock(mutex_);
+    halting_ = false;
+    running_ = false;
+    const std::uint64_t resumeAt = position_.Stopped();
+    if (buffer_) {
+      bufferStart_ = std::min(bufferStart_, resumeAt);
+      fed_ = std::min(resumeAt - bufferStart_, framesOf(buffer_));
+    }
   }
+
+  PaStream* stream_ = nullptr;
+  const unsigned frameBytes_;
+  const double rate_;
+  const BYTE silence_;
+  PaTime latency_ = 0;  // the output latency the stream runs with
+
+  std::mutex mutex_;
+  PlayPosition position_{rate_, 0};
+  WAVEHDR* buffer_ = nullptr;     // written, not yet heard to the end
+  std::uint64_t bufferStart_ = 0;  // data frames handed over before it
+  std::uint64_t fed_ = 0;          // its frames handed over
+  PaTime lastCallback_ = 0;        // when the callback last ran (or the start)
+  bool running_ = false;  // the stream is started
+  bool paused_ = false;   // waveOutPause: nothing is handed over any more
+  bool halting_ = false;  // the callback is to end the stream
 };
 
 namespace {
 
-int streamCallback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo* time,
-                   PaStreamCallbackFlags, void* user) {
-  return static_cast<WaveOutDevice*>(user)->fill(static_cast<BYTE*>(output), frames, time);
-}
-
 void quietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
 
-// Opens the stream of the default output device; it starts on the first write.
-PaError openDefaultStream(WaveOutDevice& dev, const WAVEFORMATEX& f) {
+}  // namespace
+
+PaError WaveOutDevice::OpenStream(const WAVEFORMATEX& f) {
   const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
   if (device == paNoDevice) return paDeviceUnavailable;
   PaStreamParameters out{};
@@ -304,31 +302,25 @@ PaError openDefaultStream(WaveOutDevice& dev, const WAVEFORMATEX& f) {
   // stream starts on the first write with its buffer filled from the data,
   // positions are compensated for it, and a stop drops what it holds.
   out.suggestedLatency = std::max(Pa_GetDeviceInfo(device)->defaultHighOutputLatency, 0.15);
-  const PaError err = Pa_OpenStream(&dev.stream, nullptr, &out, f.nSamplesPerSec, paFramesPerBufferUnspecified,
-                                    paPrimeOutputBuffersUsingStreamCallback, streamCallback, &dev);
+  const PaError err = Pa_OpenStream(&stream_, nullptr, &out, f.nSamplesPerSec, paFramesPerBufferUnspecified,
+                                    paPrimeOutputBuffersUsingStreamCallback, Callback, this);
   if (err != paNoError) return err;
-  dev.latency = Pa_GetStreamInfo(dev.stream)->outputLatency;
+  latency_ = Pa_GetStreamInfo(stream_)->outputLatency;
+  position_ = PlayPosition(rate_, latency_);
   // Where the system lets us, the sound thread gets real-time priority so
   // that a busy machine does not break the sound up.
   if (Pa_GetHostApiInfo(Pa_GetDeviceInfo(device)->hostApi)->type == paALSA)
-    PaAlsa_EnableRealtimeScheduling(dev.stream, 1);
+    PaAlsa_EnableRealtimeScheduling(stream_, 1);
   return paNoError;
 }
 
-void closeStream(WaveOutDevice* dev) {
-  bool running = false;
-  {
-    std::lock_guard lock(dev->mutex);
-    running = dev->running;
-  }
-  if (running) dev->stop();
+void WaveOutDevice::CloseStream() {
+  if (isRunning()) stop();
   std::lock_guard lock(library.mutex);
   QuietStderr quiet;
-  Pa_CloseStream(dev->stream);
+  Pa_CloseStream(stream_);
   --library.openDevices;
 }
-
-}  // namespace
 
 namespace {
 std::atomic<std::uint64_t> openCalls{0};
@@ -351,10 +343,7 @@ MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT uDeviceID, const WAVEFORMATEX* pwfx, D
       f.nSamplesPerSec == 0 || f.nBlockAlign != f.nChannels * f.wBitsPerSample / 8)
     return fail(WAVERR_BADFORMAT, "The sound output does not support this wave format");
 
-  auto dev = std::make_unique<WaveOutDevice>();
-  dev->frameBytes = f.nBlockAlign;
-  dev->rate = f.nSamplesPerSec;
-  dev->silence = f.wBitsPerSample == 8 ? 0x80 : 0;
+  auto dev = std::make_unique<WaveOutDevice>(f);
 
   std::lock_guard lock(library.mutex);
   QuietStderr quiet;
@@ -369,7 +358,7 @@ MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT uDeviceID, const WAVEFORMATEX* pwfx, D
       // sound thread at any time.
       snd_lib_error_set_handler(quietAlsaErrors);
     }
-    err = openDefaultStream(*dev, f);
+    err = dev->OpenStream(f);
     if (err == paNoError) break;
     if (library.openDevices == 0) {
       Pa_Terminate();
@@ -391,108 +380,47 @@ MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh) {
   if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
   if (!pwh || cbwh != sizeof(WAVEHDR) || (!pwh->lpData && pwh->dwBufferLength > 0))
     return fail(MMSYSERR_INVALPARAM, "Invalid sound buffer header");
-  std::lock_guard lock(hwo->mutex);
-  if (!(pwh->dwFlags & WHDR_INQUEUE)) pwh->dwFlags |= WHDR_PREPARED;
+  hwo->Prepare(pwh);
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh) {
   if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
   if (!pwh || cbwh != sizeof(WAVEHDR)) return fail(MMSYSERR_INVALPARAM, "Invalid sound buffer header");
-  std::lock_guard lock(hwo->mutex);
-  if (pwh->dwFlags & WHDR_INQUEUE) {
-    hwo->refresh();
-    if (pwh->dwFlags & WHDR_INQUEUE) return fail(WAVERR_STILLPLAYING, "The sound buffer is still playing");
-  }
-  pwh->dwFlags &= ~WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return hwo->Unprepare(pwh);
 }
 
 MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh) {
   if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
   if (!pwh || cbwh != sizeof(WAVEHDR)) return fail(MMSYSERR_INVALPARAM, "Invalid sound buffer header");
-  bool start = false;
-  {
-    std::lock_guard lock(hwo->mutex);
-    if (!(pwh->dwFlags & WHDR_PREPARED)) return fail(WAVERR_UNPREPARED, "The sound buffer is not prepared");
-    if (pwh->dwFlags & WHDR_INQUEUE) return fail(WAVERR_STILLPLAYING, "The sound buffer is still playing");
-    const std::uint64_t first = hwo->queue.empty() ? hwo->dataFrames : hwo->queue.back().dataEnd;
-    hwo->queue.push_back({pwh, first, first + hwo->framesOf(pwh)});
-    pwh->dwFlags = (pwh->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-    start = !hwo->running && !hwo->paused;
-    hwo->running = hwo->running || start;
-  }
-  return start ? hwo->start() : MMSYSERR_NOERROR;
+  return hwo->Write(pwh);
 }
 
 MMRESULT waveOutGetPosition(HWAVEOUT hwo, MMTIME* pmmt, UINT cbmmt) {
   if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
   if (!pmmt || cbmmt != sizeof(MMTIME)) return fail(MMSYSERR_INVALPARAM, "Invalid time record");
-  std::lock_guard lock(hwo->mutex);
-  hwo->refresh();
-  const std::uint64_t frames = hwo->heard > hwo->positionBase ? hwo->heard - hwo->positionBase : 0;
-  switch (pmmt->wType) {
-    case TIME_BYTES: pmmt->cb = DWORD(frames * hwo->frameBytes); break;
-    case TIME_MS: pmmt->ms = DWORD(std::llround(double(frames) * 1000.0 / hwo->rate)); break;
-    default:
-      pmmt->wType = TIME_SAMPLES;
-      pmmt->sample = DWORD(frames);
-      break;
-  }
+  pmmt->wType = TIME_SAMPLES;
+  pmmt->sample = DWORD(hwo->Position());
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveOutPause(HWAVEOUT hwo) {
   if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
-  bool stop = false;
-  {
-    std::lock_guard lock(hwo->mutex);
-    if (hwo->paused) return MMSYSERR_NOERROR;
-    hwo->updateHeard(Pa_GetStreamTime(hwo->stream));
-    hwo->paused = true;  // the callback hands over silence from now on
-    stop = hwo->running;
-  }
-  if (stop) hwo->stop();
+  hwo->Pause();
   return MMSYSERR_NOERROR;
-}
-
-MMRESULT waveOutRestart(HWAVEOUT hwo) {
-  if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
-  bool start = false;
-  {
-    std::lock_guard lock(hwo->mutex);
-    if (!hwo->paused) return MMSYSERR_NOERROR;
-    hwo->paused = false;
-    start = !hwo->running && hwo->hasDataToFeed();
-    hwo->running = hwo->running || start;
-  }
-  return start ? hwo->start() : MMSYSERR_NOERROR;
 }
 
 MMRESULT waveOutReset(HWAVEOUT hwo) {
   if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
-  bool stop = false;
-  {
-    std::lock_guard lock(hwo->mutex);
-    stop = hwo->running;
-  }
-  if (stop) hwo->stop();  // ends the sound of the dropped buffers too
-  std::lock_guard lock(hwo->mutex);
-  hwo->giveBackAll();
-  hwo->heard = std::max(hwo->heard, hwo->dataFrames);
-  hwo->positionBase = hwo->heard;
-  hwo->rewindFeedToHeard();
+  hwo->Reset();
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveOutClose(HWAVEOUT hwo) {
   if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
-  {
-    std::lock_guard lock(hwo->mutex);
-    if (!hwo->queue.empty()) return fail(WAVERR_STILLPLAYING, "Sound buffers are still playing");
-  }
+  if (hwo->HoldsBuffer()) return fail(WAVERR_STILLPLAYING, "Sound buffers are still playing");
   std::unique_ptr<WaveOutDevice> device(hwo);
-  closeStream(hwo);
+  device->CloseStream();
   return MMSYSERR_NOERROR;
 }
 

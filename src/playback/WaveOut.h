@@ -5,14 +5,16 @@
 // Contract, per device handle:
 // - waveOutOpen starts the output at once (silence until a buffer is written),
 //   so a written buffer is heard without start-up delay.
-// - Buffers play in the order written. A buffer stays queued (WHDR_INQUEUE,
-//   waveOutUnprepareHeader answers WAVERR_STILLPLAYING) until its last frame
-//   has been heard, not merely handed to the sound server.
+// - One buffer at a time: a write while a buffer is queued is refused. The
+//   buffer stays queued (WHDR_INQUEUE, waveOutUnprepareHeader answers
+//   WAVERR_STILLPLAYING) until its last frame has been heard, not merely
+//   handed to the sound server.
 // - waveOutGetPosition reports the frames heard since open or the last reset,
 //   compensated for the output latency; it never moves backwards.
 // - waveOutPause halts the sound at once and drops what the server still
-//   buffers; queued buffers stay queued until waveOutReset gives them back.
-// - waveOutClose refuses (WAVERR_STILLPLAYING) while buffers are queued.
+//   buffers; the device plays no more. The buffer stays queued until
+//   waveOutReset gives it back.
+// - waveOutClose refuses (WAVERR_STILLPLAYING) while the buffer is queued.
 // A handle may be used from any one thread at a time; different handles are
 // independent.
 #pragma once
@@ -29,7 +31,7 @@ using BYTE = std::uint8_t;
 using MMRESULT = UINT;
 using DWORD_PTR = std::uintptr_t;
 
-struct WaveOutDevice;
+class WaveOutDevice;
 using HWAVEOUT = WaveOutDevice*;
 
 // Results.
@@ -39,7 +41,6 @@ constexpr MMRESULT MMSYSERR_BADDEVICEID = 2;
 constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
 constexpr MMRESULT MMSYSERR_NODRIVER = 6;
 constexpr MMRESULT MMSYSERR_NOMEM = 7;
-constexpr MMRESULT MMSYSERR_NOTSUPPORTED = 8;
 constexpr MMRESULT MMSYSERR_INVALFLAG = 10;
 constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
 constexpr MMRESULT WAVERR_BADFORMAT = 32;
@@ -55,10 +56,8 @@ constexpr DWORD WHDR_DONE = 0x01;
 constexpr DWORD WHDR_PREPARED = 0x02;
 constexpr DWORD WHDR_INQUEUE = 0x10;
 
-// Time formats of MMTIME.
-constexpr UINT TIME_MS = 0x0001;
+// The one time format of MMTIME the device offers.
 constexpr UINT TIME_SAMPLES = 0x0002;
-constexpr UINT TIME_BYTES = 0x0004;
 
 constexpr WORD WAVE_FORMAT_PCM = 1;
 
@@ -83,18 +82,12 @@ struct WAVEHDR {
   DWORD_PTR reserved;
 };
 
+// A position record. Whatever format is asked for, the position is given in
+// samples (frames): wType is set to TIME_SAMPLES.
 struct MMTIME {
   UINT wType;
-  union {
-    DWORD ms;
-    DWORD sample;
-    DWORD cb;
-    DWORD ticks;
-    struct {
-      BYTE hour, min, sec, frame, fps, dummy;
-      BYTE pad[2];
-    } smpte;
-  };
+  DWORD sample;
+  BYTE reserved[4];  // the room other formats would take
 };
 static_assert(sizeof(MMTIME) == 12);
 
@@ -108,7 +101,6 @@ MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh);
 MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh);
 MMRESULT waveOutGetPosition(HWAVEOUT hwo, MMTIME* pmmt, UINT cbmmt);
 MMRESULT waveOutPause(HWAVEOUT hwo);
-MMRESULT waveOutRestart(HWAVEOUT hwo);
 MMRESULT waveOutReset(HWAVEOUT hwo);
 MMRESULT waveOutClose(HWAVEOUT hwo);
 

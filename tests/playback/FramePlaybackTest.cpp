@@ -4,6 +4,7 @@
 // layout.)
 #include "EditorTestSupport.h"
 #include "MonitorCapture.h"
+#include "PlaybackThreads.h"
 #include "SoundPlayThread.h"
 
 #include "Dialogs.h"
@@ -92,7 +93,7 @@ class FramePlayback : public ::testing::Test {
   void TearDown() override {
     frame.reset();
     // A playback of the frame ends within moments of its window.
-    EXPECT_TRUE(waitFor([] { return !AnyPlaybackRunning(); }, 2s));
+    EXPECT_TRUE(waitFor([] { return !PlaybackUnderWay(); }, 2s));
     QTest::qWait(10);  // the finished threads free themselves
     Dialogs::setResponder(nullptr);
   }
@@ -248,7 +249,7 @@ TEST_F(FramePlayback, ClosingTheWindowWhilePlayingStopsTheSound) {
   ASSERT_TRUE(waitFor([this] { return frame->StaticTextPlayPosition->isVisible(); }));
   const auto closed = Clock::now();
   frame.reset();
-  EXPECT_TRUE(waitFor([] { return !AnyPlaybackRunning(); }, 1s));
+  EXPECT_TRUE(waitFor([] { return !PlaybackUnderWay(); }, 1s));
   EXPECT_TRUE(recorder.messages().empty());
   capture.waitUntilCaptured(Clock::now());
   const auto last = lastLoudFrame(capture.samples(), 100);
@@ -264,7 +265,7 @@ TEST_F(FramePlayback, QuickClicksOpenTheDeviceOnceAndPlayTheSpanOnce) {
   // Clicks faster than any playback can start: all but the last are replaced
   // before their turn.
   for (int i = 0; i < 20; ++i) QTest::mouseClick(frame->Button1, Qt::LeftButton);
-  ASSERT_TRUE(waitFor([] { return !AnyPlaybackRunning(); }));
+  ASSERT_TRUE(waitFor([] { return !PlaybackUnderWay(); }));
   EXPECT_TRUE(frame->Button1->isEnabled());
   EXPECT_EQ(WaveOut::OpenCalls() - opens, 1u);
   EXPECT_TRUE(recorder.messages().empty());
@@ -295,7 +296,7 @@ TEST_F(FramePlayback, WhilePlayingTheSpanIsHeldOnceAndAfterwardsNotAtAll) {
   EXPECT_NEAR(held(), double(interleaved), 64 * 1024) << "Sound1 holds the span once, as two arrays";
   ASSERT_TRUE(waitFor([this] { return frame->StaticTextPlayPosition->isVisible(); }));
   EXPECT_NEAR(held(), double(interleaved), 64 * 1024) << "more than the interleaved buffer while playing";
-  ASSERT_TRUE(waitFor([] { return !AnyPlaybackRunning(); }));
+  ASSERT_TRUE(waitFor([] { return !PlaybackUnderWay(); }));
   QTest::qWait(10);  // the finished thread frees itself
   EXPECT_LE(held(), 64.0 * 1024) << "the span stays after the playback";
   EXPECT_TRUE(Sound1.Channels.empty());

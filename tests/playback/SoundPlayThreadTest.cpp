@@ -2,6 +2,7 @@
 // is heard, where the line stands, what happens to the Play button, and how a
 // stop, a failure, a closed window and a second request end a playback.
 #include "MonitorCapture.h"
+#include "PlaybackThreads.h"
 #include "SoundPlayThread.h"
 
 #include "Dialogs.h"
@@ -94,7 +95,7 @@ class PlaybackThread : public testing::Test {
     watcher = std::make_unique<Watcher>(line, button);
   }
   void TearDown() override {
-    waitFor([this] { return !thread && !AnyPlaybackRunning(); });
+    waitFor([this] { return !thread && !PlaybackThreadsRunning(); });
     Dialogs::setResponder(nullptr);
   }
 
@@ -277,7 +278,7 @@ TEST_F(PlaybackThread, RequestsReplacedBeforeTheirTurnOpenNoDeviceAndOnlyTheLast
   for (int i = 0; i < 9; ++i) play(stereoTones(kCaptureRate / 2, 300 + 20 * i, 900), kCaptureRate, 0.0);
   const auto last = stereoTones(kCaptureRate / 2, 660, 1300);
   play(last, kCaptureRate, 0.0);
-  ASSERT_TRUE(waitFor([] { return !AnyPlaybackRunning(); }));
+  ASSERT_TRUE(waitFor([] { return !PlaybackUnderWay(); }));
   ASSERT_TRUE(waitUntilFinished());
   EXPECT_EQ(WaveOut::OpenCalls() - opensBefore, 1u);
   EXPECT_TRUE(recorder.messages().empty());
@@ -299,7 +300,7 @@ TEST_F(PlaybackThread, WithoutSoundServerManyQuickRequestsShowOneErrorBox) {
   }
   const auto opensBefore = WaveOut::OpenCalls();
   for (int i = 0; i < 20; ++i) play(stereoTones(1000, 440, 1000), 22050, 0.0);
-  ASSERT_TRUE(waitFor([] { return !AnyPlaybackRunning(); }));
+  ASSERT_TRUE(waitFor([] { return !PlaybackUnderWay(); }));
   ASSERT_TRUE(waitUntilFinished());
   QTest::qWait(50);
   EXPECT_EQ(WaveOut::OpenCalls() - opensBefore, 1u);

@@ -1,0 +1,71 @@
+// Which of the data frames handed to the sound output have been heard, from
+// the times the audio callbacks are given: plain arithmetic, no sound system.
+//
+// Each callback hands the output a block of frames, data first and then
+// silence, and is told when the block's first frame reaches the output. The
+// frames heard at a later stream time are the newest block's first frame
+// carried forward by the elapsed time, mapped back through the recent blocks
+// to the data frames among them. Positions count data frames only and never
+// move backwards. Not thread-safe: the owner serialises the calls.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+class PlayPosition {
+ public:
+  // rate: frames a second; latency: the output latency in seconds.
+  PlayPosition(double rate, double latency) : rate_(rate), latency_(latency) {}
+
+  // The stream starts at stream time `now`. The output times the callbacks
+  // get while it fills its buffer are guesses (the server starts later than
+  // they assume), so only blocks due from two latencies after the start count.
+  void Started(double now) { startedAt_ = now; }
+
+  // A callback handed `frames` frames, the first `data` of them data, whose
+  // first frame reaches the output at stream time `dacTime`.
+  void Handed(unsigned long frames, unsigned long data, double dacTime);
+
+  // Brings the frames heard up to stream time `now`.
+  void Advance(double now);
+
+  // The stream was stopped: what was handed over but not heard is to be
+  // handed over again. Returns the data frame the feed goes on from.
+  std::uint64_t Stopped();
+
+  // The buffers were given back: all that was handed over counts as heard,
+  // and Frames() counts from 0 again.
+  void Rebase();
+
+  // Data frames handed over since the start (the next buffer's first frame).
+  std::uint64_t HandedData() const { return dataFrames_; }
+  // Data frames heard since the start.
+  std::uint64_t Heard() const { return heard_; }
+  // Data frames heard since the last Rebase (the position reported).
+  std::uint64_t Frames() const { return heard_ > base_ ? heard_ - base_ : 0; }
+
+ private:
+  struct Block {
+    std::uint64_t streamStart;  // frames of any kind handed over before it
+    std::uint64_t dataStart;    // data frames handed over before it
+    unsigned long frames;
+    unsigned long data;
+    double dacTime;
+  };
+
+  const Block& recent(std::size_t back) const {
+    return history_[(next_ + history_.size() - 1 - back) % history_.size()];
+  }
+
+  double rate_;
+  double latency_;
+  double startedAt_ = 0;
+  std::array<Block, 64> history_{};
+  std::size_t count_ = 0;
+  std::size_t next_ = 0;
+  std::uint64_t streamFrames_ = 0;
+  std::uint64_t dataFrames_ = 0;
+  std::uint64_t heard_ = 0;
+  std::uint64_t base_ = 0;
+};
