@@ -319,12 +319,13 @@ void TFrameTembrix::RepaintDiagFreq(std::int32_t n1, std::int32_t n2) {
     s->NumZValues = columns->Bins;
     s->IrregularGrid = true;
   }
-  for (std::size_t i = 0; i < columns->Left.size(); ++i) {
-    const TSpectrumPoint& left = columns->Left[i];
-    const TSpectrumPoint& right = columns->Right[i];
-    Series3->AddXYZ(left.X, left.Y, left.Z);
-    Series4->AddXYZ(right.X, right.Y, right.Z);
-  }
+  std::size_t point = 0;
+  for (const double x : columns->X)
+    for (const double z : columns->Z) {
+      Series3->AddXYZ(x, columns->Left[point], z);
+      Series4->AddXYZ(x, columns->Right[point], z);
+      ++point;
+    }
   Chart3->Refresh();
   Chart4->Refresh();
 }

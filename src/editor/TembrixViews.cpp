@@ -78,9 +78,10 @@ std::optional<TSpectrogramColumns> SpectrogramColumns(const TTembrixDocument& Do
   SignalProcessingDynamic::Time2Freq(Doc.arTimeLine, freqRaw, FFTNOP);
   const IppBuffer<double> Freq(freqRaw);
 
-  const std::size_t points = static_cast<std::size_t>(n) * static_cast<std::size_t>(bins);
-  columns.Left.reserve(points);
-  columns.Right.reserve(points);
+  columns.Z.assign(Freq.get(), Freq.get() + bins);
+  columns.X.reserve(static_cast<std::size_t>(n));
+  columns.Left.reserve(static_cast<std::size_t>(n) * static_cast<std::size_t>(bins));
+  columns.Right.reserve(static_cast<std::size_t>(n) * static_cast<std::size_t>(bins));
   const IppBuffer<double> tLeftCH(IPPDynamic::IIPP_MallocDouble(FFTNOP));
   const IppBuffer<double> tRightCH(IPPDynamic::IIPP_MallocDouble(FFTNOP));
   for (std::int32_t i = 0; i < n; ++i) {
@@ -100,11 +101,9 @@ std::optional<TSpectrogramColumns> SpectrogramColumns(const TTembrixDocument& Do
     SignalProcessingDynamic::PowerSpectrAlloc(tRightCH.get(), right, FFTNOP);
     const IppBuffer<double> PSPRt(right);
 
-    const double x = Doc.arTimeLine[s];
-    for (std::int32_t j = 0; j < bins; ++j) {
-      columns.Left.push_back({x, PSPLt[j], Freq[j]});
-      columns.Right.push_back({x, PSPRt[j], Freq[j]});
-    }
+    columns.X.push_back(Doc.arTimeLine[s]);
+    columns.Left.insert(columns.Left.end(), PSPLt.get(), PSPLt.get() + bins);
+    columns.Right.insert(columns.Right.end(), PSPRt.get(), PSPRt.get() + bins);
   }
   return columns;
 }

@@ -25,25 +25,20 @@ struct TWaveformPoints {
   std::vector<double> Right;
 };
 
-// One point of a spectrogram series: X time of the column's first frame, Y
-// power, Z frequency (the order of AddXYZ).
-struct TSpectrumPoint {
-  double X;
-  double Y;
-  double Z;
-};
-
 // At most Nx2 columns over n1 … n2, each the power spectrum of a window of W
 // frames from the column's start on (zero-filled past the last frame), with
-// Bins = W div 2 points per column, column by column and within a column by
-// rising frequency. W comes from the length of the whole recording: the largest
-// power of two not above min(128, arWAVENOP), halved. Bins is 0 (and there are
-// no points) for recordings of fewer than 4 frames.
+// Bins = W div 2 points per column. W comes from the length of the whole
+// recording: the largest power of two not above min(128, arWAVENOP), halved.
+// Bins is 0 (and there are no points) for recordings of fewer than 4 frames.
+// The series receive the point (X[c], Left[c × Bins + j], Z[j]) as
+// AddXYZ(x, y, z), column c by column and within a column by rising bin j.
 struct TSpectrogramColumns {
   std::int32_t Columns = 0;
   std::int32_t Bins = 0;
-  std::vector<TSpectrumPoint> Left;
-  std::vector<TSpectrumPoint> Right;
+  std::vector<double> X;  // per column: the time of its first frame
+  std::vector<double> Z;  // per bin: its frequency in Hz
+  std::vector<double> Left;  // power, Columns × Bins
+  std::vector<double> Right;
 };
 
 // Both clamp n1 and n2 to the document first and give nothing for an empty range.
