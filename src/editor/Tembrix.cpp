@@ -1,13 +1,8 @@
-// The frame's construction and destruction, the document and the two views.
+// The frame's construction and destruction, and the two views' charts.
 #include "Tembrix.h"
 
 #include "AlignLayout.h"
 #include "Application.h"
-#include "BlockMove.h"
-#include "IPPDynamic.h"
-#include "LoadExternal.h"
-#include "SignalProcessingDynamic.h"
-#include "WaveFile.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,10 +14,8 @@
 #include <QSignalBlocker>
 #include <QToolButton>
 
-#include <algorithm>
-#include <climits>
 #include <cstdlib>
-#include <memory>
+#include <optional>
 
 using namespace AlignLayout;
 using namespace Tembrix;
@@ -33,14 +26,6 @@ namespace {
 const QColor kMarkerColor(0xFF, 0x6A, 0x00);  // 27391
 const QColor kWaveColor(0x44, 0x66, 0xA3);    // 10708548
 const QColor kSpectrumColor(0x00, 0x00, 0xA0);  // 10485760
-
-// A buffer from the library's allocator, given back through IIPP_Free.
-struct IppFree {
-  void operator()(double* p) const {
-    if (p) IPPDynamic::IIPP_Free(p);
-  }
-};
-using IppDoubles = std::unique_ptr<double[], IppFree>;
 
 template <class W>
 W* place(W* widget, int left, int top, int width, int height) {
@@ -61,41 +46,51 @@ TChart* chart(QWidget* parent, const QString& title, int left, int top, int widt
 }  // namespace
 
 TFrameTembrix::TFrameTembrix(QWidget* AOwner) : QFrame(AOwner) {
-  // 1. The component tree with its design values.
   createComponents();
+  loadSignalProcessingOrExit();
+  createSelectionMarkers();
+  shareLeftAxisLabelRoom();
+  selectAutomaticScaleQuietly();
+  enableOnlyStartingControls();
+}
 
-  // 2. The signal-processing library; without it the editor cannot work at all.
-  if (!LoadExternal::LoadDynamicIIPP()) {
-    Dialogs::ShowMessage(nullptr,
-                         QStringLiteral("Не удается загрузить библиотеки обработки сигнала") + u'\r' +
-                             QStringLiteral("Дальнейшая работа невозможна"),
-                         QStringLiteral("Ошибка"), Dialogs::Icon::Error);
-    std::exit(1);  // static destructors (module clean-up) still run
-  }
+// The document gives its buffers and its use of the library back after this.
+TFrameTembrix::~TFrameTembrix() {
+  StopPlaybackBeforeDestruction();
+  delete TimeSelect.LoTimeLine;
+  TimeSelect.LoTimeLine = nullptr;
+  delete TimeSelect.HiTimeLine;
+  TimeSelect.HiTimeLine = nullptr;
+  delete TimeSelect.ColorLabel;
+  TimeSelect.ColorLabel = nullptr;
+}
 
-  // 3.–4. The selection markers, above the charts and the play line.
-  createMarkers();
-  TimeSelect.LoTimeLine->raise();
-  TimeSelect.HiTimeLine->raise();
-  TimeSelect.ColorLabel->raise();
+// Without the signal-processing library the editor cannot work at all.
+void TFrameTembrix::loadSignalProcessingOrExit() {
+  if (AcquireLibrary()) return;
+  Dialogs::ShowMessage(nullptr,
+                       QStringLiteral("Не удается загрузить библиотеки обработки сигнала") + u'\r' +
+                           QStringLiteral("Дальнейшая работа невозможна"),
+                       QStringLiteral("Ошибка"), Dialogs::Icon::Error);
+  std::exit(1);  // static destructors (module clean-up) still run
+}
 
-  // 5. All four charts reserve the same room for the left axis' labels.
+// All four charts reserve the same room for the left axis' labels.
+void TFrameTembrix::shareLeftAxisLabelRoom() {
   Chart1->LeftAxis->SetLabelsSize(30);
   Chart2->LeftAxis->SetLabelsSize(Chart1->LeftAxis->LabelsSize());
   Chart3->LeftAxis->SetLabelsSize(Chart1->LeftAxis->LabelsSize());
   Chart4->LeftAxis->SetLabelsSize(Chart1->LeftAxis->LabelsSize());
+}
 
-  // 6. "Авто" without running the change handler.
-  {
-    const QSignalBlocker block(ComboBoxYChart);
-    ComboBoxYChart->setCurrentIndex(1);
-  }
+// "Авто" without running the change handler.
+void TFrameTembrix::selectAutomaticScaleQuietly() {
+  const QSignalBlocker block(ComboBoxYChart);
+  ComboBoxYChart->setCurrentIndex(1);
+}
 
-  // 7.
-  Series3->BandPen.Visible = false;
-  Series4->BandPen.Visible = false;
-
-  // 8. Only the select button, the scale selector and saving are usable at first.
+// Only the select button, the scale selector and saving are usable at first.
+void TFrameTembrix::enableOnlyStartingControls() {
   SpeedButtonSelect->setEnabled(true);
   ButtonSelectCut->setEnabled(false);
   ButtonMore->setEnabled(false);
@@ -104,27 +99,6 @@ TFrameTembrix::TFrameTembrix(QWidget* AOwner) : QFrame(AOwner) {
   ButtonStop->setEnabled(false);
   CheckBoxChannel1->setEnabled(false);
   CheckBoxChannel2->setEnabled(false);
-}
-
-TFrameTembrix::~TFrameTembrix() {
-  StopPlaybackBeforeDestruction();
-  // The document's buffers go back to the allocator they came from while this
-  // frame still holds the library.
-  IppFree release;
-  release(arTimeLine);
-  release(arLeftCH);
-  release(arRightCH);
-  arTimeLine = arLeftCH = arRightCH = nullptr;
-  arWAVENOP = 0;
-
-  LoadExternal::FreeDynamicIIPP();
-
-  delete TimeSelect.LoTimeLine;
-  TimeSelect.LoTimeLine = nullptr;
-  delete TimeSelect.HiTimeLine;
-  TimeSelect.HiTimeLine = nullptr;
-  delete TimeSelect.ColorLabel;
-  TimeSelect.ColorLabel = nullptr;
 }
 
 void TFrameTembrix::createComponents() {
@@ -294,32 +268,17 @@ TStaticText* TFrameTembrix::createMarker(bool line) {
   return m;
 }
 
-void TFrameTembrix::createMarkers() {
+// The selection markers, above the charts and the play line.
+void TFrameTembrix::createSelectionMarkers() {
   TimeSelect.LoTimeLine = createMarker(true);
   TimeSelect.LoTimeLine->setObjectName(QStringLiteral("LoTimeLine"));
   TimeSelect.HiTimeLine = createMarker(true);
   TimeSelect.HiTimeLine->setObjectName(QStringLiteral("HiTimeLine"));
   TimeSelect.ColorLabel = createMarker(false);
   TimeSelect.ColorLabel->setObjectName(QStringLiteral("ColorLabel"));
-}
-
-namespace {
-
-std::int32_t roundSaturated(long double frame) {
-  if (!(frame >= INT_MIN)) return INT_MIN;  // NaN lands here too
-  if (frame > INT_MAX) return INT_MAX;
-  return static_cast<std::int32_t>(Round(frame));
-}
-
-}  // namespace
-
-std::int32_t TFrameTembrix::timeToFrame(double t) const {
-  return roundSaturated(static_cast<long double>(arSampRate) * static_cast<long double>(t));
-}
-
-std::int32_t TFrameTembrix::spanToFrames(double Lo, double Hi) const {
-  return roundSaturated(static_cast<long double>(arSampRate) *
-                        (static_cast<long double>(Hi) - static_cast<long double>(Lo)));
+  TimeSelect.LoTimeLine->raise();
+  TimeSelect.HiTimeLine->raise();
+  TimeSelect.ColorLabel->raise();
 }
 
 int TFrameTembrix::ComboBoxYChartItemIndex() const {
@@ -327,18 +286,10 @@ int TFrameTembrix::ComboBoxYChartItemIndex() const {
   return i >= 0 && ComboBoxYChart->currentText() == ComboBoxYChart->itemText(i) ? i : -1;
 }
 
-// --- The document ---
+// --- The document and its two views ---
 
 void TFrameTembrix::InputWaveFile() {
-  arWAVENOP = 0;
-  const std::string path = arReportPath.toStdString();
-  if (WaveFile::GetWaveInfo(path, RecDT))
-    arWAVENOP = WaveFile::LoadWaveData(path, arReverse, arTimeLine, arLeftCH, arRightCH);
-  dn = arWAVENOP;
-  if (arWAVENOP <= 0) return;
-  arSampRate = WaveFile::SampleRate;
-  arBitsPerSample = WaveFile::BitsPerSample;
-  RepaintDiagramms(0, arWAVENOP);
+  if (ReadFile()) RepaintDiagramms(0, arWAVENOP);
 }
 
 void TFrameTembrix::RepaintDiagramms(std::int32_t n1, std::int32_t n2) {
@@ -346,115 +297,35 @@ void TFrameTembrix::RepaintDiagramms(std::int32_t n1, std::int32_t n2) {
   RepaintDiagFreq(n1, n2);
 }
 
-bool TFrameTembrix::ClampRange(std::int32_t& n1, std::int32_t& n2) const {
-  if (n1 < 0) n1 = 0;
-  if (n1 > arWAVENOP) n1 = arWAVENOP;
-  if (n2 < 0) n2 = 0;
-  if (n2 > arWAVENOP) n2 = arWAVENOP;
-  return n1 < n2;
-}
-
-// --- Waveform view: frames n1 … n2 − 1, thinned to at most Nx1 points ---
-
 void TFrameTembrix::RepaintDiagAmplitude(std::int32_t n1, std::int32_t n2) {
-  if (!ClampRange(n1, n2)) return;  // the charts keep what they show
-
-  const std::int32_t WAVENOPCUT = n2 - n1;
-  std::int32_t k = 1;
-  std::int32_t n = WAVENOPCUT;
-  if (WAVENOPCUT > Nx1) {
-    k = static_cast<std::int32_t>(Trunc(static_cast<double>(WAVENOPCUT) / Nx1));
-    n = Nx1;
-  }
-
+  const std::optional<TWaveformPoints> points = WaveformPoints(*this, n1, n2);
+  if (!points) return;  // an empty range: the charts keep what they show
   Series1->Clear();
   Series2->Clear();
-  // Plain decimation: the first frame of every step, no pass over the frames between.
-  // Far apart in a long recording, each read misses the caches; the reads a few
-  // steps ahead are started early, so that they arrive while these are stored.
-  constexpr std::int32_t ahead = 16;
-  for (std::int32_t i = 0; i < n; ++i) {
-    const std::int64_t j = n1 + static_cast<std::int64_t>(i) * k;
-    if (k > 1 && i + ahead < n) {
-      const std::int64_t later = j + static_cast<std::int64_t>(ahead) * k;
-      __builtin_prefetch(arTimeLine + later);
-      __builtin_prefetch(arLeftCH + later);
-      __builtin_prefetch(arRightCH + later);
-    }
-    Series1->AddXY(arTimeLine[j], arLeftCH[j]);
-    Series2->AddXY(arTimeLine[j], arRightCH[j]);
+  for (std::size_t i = 0; i < points->X.size(); ++i) {
+    Series1->AddXY(points->X[i], points->Left[i]);
+    Series2->AddXY(points->X[i], points->Right[i]);
   }
   Chart1->Refresh();
   Chart2->Refresh();
 }
 
-// --- Spectrogram view: at most Nx2 columns of W-sample windows over n1 … n2 ---
-
 void TFrameTembrix::RepaintDiagFreq(std::int32_t n1, std::int32_t n2) {
-  if (!ClampRange(n1, n2)) return;  // the charts keep what they show
-
-  const std::int32_t WAVENOPCUT = n2 - n1;
-  std::int32_t k = 1;
-  std::int32_t n = WAVENOPCUT;
-  if (WAVENOPCUT > Nx2) {
-    k = WAVENOPCUT / Nx2;
-    n = Nx2;
+  const std::optional<TSpectrogramColumns> columns = SpectrogramColumns(*this, n1, n2);
+  if (!columns) return;  // an empty range: the charts keep what they show
+  for (TIsoSurfaceSeries* s : {Series3, Series4}) {
+    s->Clear();
+    s->NumXValues = columns->Columns;
+    s->NumZValues = columns->Bins;
+    s->IrregularGrid = true;
   }
-
-  // The window comes from the length of the whole recording, not of the span:
-  // the largest power of two not above min(128, arWAVENOP), halved.
-  const std::int32_t CUTTER = std::min<std::int32_t>(128, arWAVENOP);
-  std::int32_t power = 1;
-  while (power * 2 <= CUTTER) power *= 2;
-  const std::int32_t FFTNOP = power / 2;
-  const std::int32_t bins = FFTNOP / 2;
-
-  Series3->Clear();
-  Series4->Clear();
-  Series3->NumXValues = n;
-  Series3->NumZValues = bins;
-  Series4->NumXValues = n;
-  Series4->NumZValues = bins;
-  Series3->IrregularGrid = true;
-  Series4->IrregularGrid = true;
-
-  // With fewer than two bins' worth of window (recordings of 1 to 3 frames) there
-  // is no point to show; a 1-frame recording also has no frequency step.
-  if (bins > 0) {
-    pDoubleArray freqRaw = nullptr;
-    SignalProcessingDynamic::Time2Freq(arTimeLine, freqRaw, FFTNOP);
-    IppDoubles Freq(freqRaw);
-
-    for (std::int32_t i = 0; i < n; ++i) {
-      const std::int32_t s = n1 + i * k;
-      IppDoubles tLeftCH(IPPDynamic::IIPP_MallocDouble(FFTNOP));
-      IppDoubles tRightCH(IPPDynamic::IIPP_MallocDouble(FFTNOP));
-      // A window running past the last frame reads only the frames that exist and
-      // is zero-filled after them: each column shows exactly the sound from its
-      // own start on, never samples of an earlier time.
-      const std::int32_t present = std::min(FFTNOP, arWAVENOP - s);
-      BlockMove::Move(arLeftCH + s, tLeftCH.get(), static_cast<std::intptr_t>(present) * sizeof(double));
-      BlockMove::Move(arRightCH + s, tRightCH.get(), static_cast<std::intptr_t>(present) * sizeof(double));
-      for (std::int32_t j = present; j < FFTNOP; ++j) tLeftCH[j] = tRightCH[j] = 0.0;
-
-      pDoubleArray left = nullptr;
-      pDoubleArray right = nullptr;
-      SignalProcessingDynamic::PowerSpectrAlloc(tLeftCH.get(), left, FFTNOP);
-      IppDoubles PSPLt(left);
-      SignalProcessingDynamic::PowerSpectrAlloc(tRightCH.get(), right, FFTNOP);
-      IppDoubles PSPRt(right);
-
-      const double x = arTimeLine[s];
-      for (std::int32_t j = 0; j < bins; ++j) {
-        Series3->AddXYZ(x, PSPLt[j], Freq[j]);
-        Series4->AddXYZ(x, PSPRt[j], Freq[j]);
-      }
-      PSPLt.reset();
-      PSPRt.reset();
-      tLeftCH.reset();
-      tRightCH.reset();
+  std::size_t point = 0;
+  for (const double x : columns->X)
+    for (const double z : columns->Z) {
+      Series3->AddXYZ(x, columns->Left[point], z);
+      Series4->AddXYZ(x, columns->Right[point], z);
+      ++point;
     }
-  }
   Chart3->Refresh();
   Chart4->Refresh();
 }

@@ -9,12 +9,19 @@
 // "Файл уже существует. Невозможно перезаписать!") leaves the handler; when the
 // handler ran for a control's event, the application's default error handler
 // shows it.
+//
+// The frame holds the widgets and hands data to them. What it shows is worked
+// out apart from any widget: the document and the time → frame conversion in
+// TembrixDocument.h, the points of the two views in TembrixViews.h, the samples
+// a playback receives in TembrixPlayRequest.h.
 #pragma once
 
 #include "Dialogs.h"
 #include "SharedTypes.h"
 #include "TChart.h"
 #include "TStaticText.h"
+#include "TembrixDocument.h"
+#include "TembrixViews.h"
 
 #include <QFrame>
 #include <QPointer>
@@ -32,12 +39,9 @@ class QScrollBar;
 class QThread;
 class QToolButton;
 class TSoundPlayThread;
+struct TPlayRequest;
 
 namespace Tembrix {
-// Most points one waveform series receives in one redraw.
-constexpr std::int32_t Nx1 = 10000;
-// Most columns one spectrogram receives in one redraw.
-constexpr std::int32_t Nx2 = 300;
 // The smallest selection a drag leaves: the dragged marker stops this far
 // from the other one.
 constexpr double MinSelectionGap = 0.001;  // seconds
@@ -59,30 +63,27 @@ struct TTimeSelect {
   TStaticText* ColorLabel = nullptr;
 };
 
-class TFrameTembrix : public QFrame {
+// The frame holds one document (TembrixDocument.h); the fields the open flow
+// uses are public, the others are the frame's own.
+class TFrameTembrix : public QFrame, private TTembrixDocument {
  public:
   explicit TFrameTembrix(QWidget* AOwner = nullptr);
   ~TFrameTembrix() override;
 
   // --- The document (public part) ---
-  QString arReportPath;  // full path of the WAV file
-  bool arReverse = false;  // false: the file's first sample of a frame goes left
-  std::int32_t arWAVENOP = 0;  // frames in the document
-  pDoubleArray arTimeLine = nullptr;  // (i + 1) / rate seconds; never changes after the load
-  pDoubleArray arLeftCH = nullptr;
-  pDoubleArray arRightCH = nullptr;
+  using TTembrixDocument::arReportPath;
+  using TTembrixDocument::arReverse;
+  using TTembrixDocument::arWAVENOP;
+  using TTembrixDocument::arTimeLine;
+  using TTembrixDocument::arLeftCH;
+  using TTembrixDocument::arRightCH;
 
   // Loads arReportPath and shows the whole recording. A file the reader rejects
   // leaves the document empty and the charts as they were; reader errors pass on.
   void InputWaveFile();
 
-  // The frame index of time t (seconds): arSampRate × t in extended precision,
-  // rounded ties to even, saturated to the 32-bit range. Every time → frame
-  // conversion of the editor and of playback goes through here.
-  std::int32_t timeToFrame(double t) const;
-  // The frames between times Lo and Hi: arSampRate × (Hi − Lo), the
-  // subtraction in extended precision too, rounded and saturated as above.
-  std::int32_t spanToFrames(double Lo, double Hi) const;
+  using TTembrixDocument::timeToFrame;
+  using TTembrixDocument::spanToFrames;
 
   // --- Components (the design's names) ---
   QFrame* ScrollBox1;
@@ -137,25 +138,24 @@ class TFrameTembrix : public QFrame {
  private:
   friend struct TembrixTestAccess;  // tests and benchmarks look inside
 
-  // --- The document (private part) ---
-  TDateTime RecDT = 0;
-  std::uint32_t arSampRate = 0;
-  std::uint16_t arBitsPerSample = 0;
-  std::int32_t dn = 0;  // width of the current view in frames
   TTimeSelect TimeSelect;
   QPointer<TSoundPlayThread> SoundPlayThread;  // the playback this frame started last; null once it ended
 
   void RepaintDiagramms(std::int32_t n1, std::int32_t n2);
   void RepaintDiagAmplitude(std::int32_t n1, std::int32_t n2);
   void RepaintDiagFreq(std::int32_t n1, std::int32_t n2);
-  // Clamps both bounds to 0 … arWAVENOP, the lower one first; false when the range is empty.
-  bool ClampRange(std::int32_t& n1, std::int32_t& n2) const;
   void TimeSelectRedraw();
 
+  void startPlayback(TPlayRequest Request);
   // Stops a playback of this frame and cuts it off from the controls (TembrixPlayback.cpp).
   void StopPlaybackBeforeDestruction();
 
+  // The construction, in its order.
   void createComponents();
-  void createMarkers();
+  void loadSignalProcessingOrExit();
+  void createSelectionMarkers();
   TStaticText* createMarker(bool line);
+  void shareLeftAxisLabelRoom();
+  void selectAutomaticScaleQuietly();
+  void enableOnlyStartingControls();
 };

@@ -1,0 +1,54 @@
+// One recording in memory: the editor's document, without any widget.
+//
+// The three buffers come from the signal-processing library's allocator (the
+// reader stores them here). The document gives them back when it goes, first
+// the time line, then the left and the right channel, and only then its use of
+// the library, so the allocator is still there for them.
+#pragma once
+
+#include "SharedTypes.h"
+
+#include <QString>
+
+#include <cstdint>
+
+struct TTembrixDocument {
+  TTembrixDocument() = default;
+  TTembrixDocument(const TTembrixDocument&) = delete;
+  TTembrixDocument& operator=(const TTembrixDocument&) = delete;
+  ~TTembrixDocument();
+
+  QString arReportPath;  // full path of the WAV file
+  bool arReverse = false;  // false: the file's first sample of a frame goes left
+  TDateTime RecDT = 0;
+  std::int32_t arWAVENOP = 0;  // frames in the document
+  pDoubleArray arTimeLine = nullptr;  // (i + 1) / rate seconds; never changes after the load
+  pDoubleArray arLeftCH = nullptr;
+  pDoubleArray arRightCH = nullptr;
+  std::uint32_t arSampRate = 0;
+  std::uint16_t arBitsPerSample = 0;
+  std::int32_t dn = 0;  // width of the current view in frames
+
+  // Takes one use of the signal-processing library, given back by the
+  // destructor after the buffers. False when the library cannot be loaded.
+  bool AcquireLibrary();
+
+  // Reads arReportPath into the buffers, sets arWAVENOP and dn, and, when a
+  // frame was read, the format. A file the reader rejects leaves arWAVENOP and
+  // dn at 0 and the format as it was; reader errors pass on. True when the
+  // document holds at least one frame.
+  bool ReadFile();
+
+  // The frame index of time t (seconds): arSampRate × t in extended precision,
+  // rounded ties to even, saturated to the 32-bit range. Every time → frame
+  // conversion of the editor and of playback goes through here.
+  std::int32_t timeToFrame(double t) const;
+  // The frames between times Lo and Hi: arSampRate × (Hi − Lo), the
+  // subtraction in extended precision too, rounded and saturated as above.
+  std::int32_t spanToFrames(double Lo, double Hi) const;
+  // Clamps both bounds to 0 … arWAVENOP, the lower one first; false when the range is empty.
+  bool ClampRange(std::int32_t& n1, std::int32_t& n2) const;
+
+ private:
+  bool holdsLibrary_ = false;
+};
