@@ -356,3 +356,32 @@ TEST_F(Frame, TinyRecordingsDrawNoSpectrogramAndDoNotCrash) {
     EXPECT_EQ(fresh->Series3->NumZValues, 0);
   }
 }
+
+// --- Hover highlight ---
+
+namespace {
+class ShownFrame : public FrameFixture {};
+}  // namespace
+
+TEST_F(ShownFrame, WaveformLinesAreHighlightedUnderThePointerAndSpectrogramsNever) {
+  writeCountingWav(path("counting.wav").toStdString(), 8000, 4000);
+  load(path("counting.wav"));
+  frame->repaint();
+  auto pointOf = [](TChart* chart, TChartSeries* series, std::size_t i) {
+    return QPoint(chart->BottomAxis->CalcPosValue(series->XValues.Values()[i]),
+                  chart->LeftAxis->CalcPosValue(series->YValues.Values()[i]));
+  };
+  for (auto [chart, series] : {std::pair{frame->Chart1, frame->Series1}, std::pair{frame->Chart2, frame->Series2}}) {
+    const std::size_t middle = series->XValues.Values().size() / 2;
+    QTest::mouseMove(chart, pointOf(chart, series, middle));
+    EXPECT_EQ(chart->HoveredSeries(), series) << chart->objectName().toStdString();
+    QTest::mouseMove(frame->Chart3, frame->Chart3->rect().center());
+    EXPECT_EQ(chart->HoveredSeries(), nullptr) << "the highlight goes when the pointer leaves";
+  }
+  for (TChart* chart : {frame->Chart3, frame->Chart4}) {
+    for (QPoint p : {chart->rect().center(), chart->rect().center() + QPoint(0, 10)}) {
+      QTest::mouseMove(chart, p);
+      EXPECT_EQ(chart->HoveredSeries(), nullptr);
+    }
+  }
+}
