@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "BlockMove.h"
-#include "CpuIdent.h"
+#include "blockmove/BlockMove.h"
+#include "blockmove/CpuIdent.h"
 
 namespace {
 

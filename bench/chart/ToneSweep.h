@@ -3,7 +3,7 @@
 // spectra for the spectrogram. Shared by the benchmark and the snapshot tool.
 #pragma once
 
-#include "TChart.h"
+#include "chart/TChart.h"
 
 #include <cmath>
 #include <complex>

@@ -4,9 +4,9 @@
 //
 // Also: filling a fresh buffer of one channel of a 10-minute 44.1 kHz
 // recording from the library's allocator, against the same through malloc.
-#include "IPPDynamic.h"
-#include "LoadExternal.h"
-#include "SignalProcessingDynamic.h"
+#include "dsp/IPPDynamic.h"
+#include "dsp/LoadExternal.h"
+#include "dsp/SignalProcessingDynamic.h"
 
 #include <benchmark/benchmark.h>
 #include <fftw3.h>

@@ -7,11 +7,11 @@
 //  - resident memory of the loaded recording (limit: 3 × buffer length × 8 bytes
 //    + 20 MiB; the file's bytes must not stay).
 #include "EditorTestSupport.h"
-#include "FrameLayout.h"
+#include "shell/FrameLayout.h"
 #include "ProcessStatus.h"
 
-#include "Application.h"
-#include "WaveFile.h"
+#include "platform/Application.h"
+#include "wav/WaveFile.h"
 
 #include <benchmark/benchmark.h>
 

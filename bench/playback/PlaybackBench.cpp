@@ -11,10 +11,10 @@
 // Without PULSE_SERVER set, the program starts its own server with the test
 // fixture script and stops it at the end (SoundServerMain.cpp).
 #include "MonitorCapture.h"
-#include "SoundPlayThread.h"
-#include "TChart.h"
+#include "playback/SoundPlayThread.h"
+#include "chart/TChart.h"
 #include "WaitFor.h"
-#include "WaveOut.h"
+#include "playback/WaveOut.h"
 
 #include <benchmark/benchmark.h>
 

@@ -19,19 +19,19 @@
 //               charts 2500 device pixels wide (anchor 16 ms).
 // Times of fresh processes are taken by the child on the monotonic clock, which
 // the parent shares, and handed to the parent as "name value" lines.
-#include "AlignLayout.h"
-#include "Application.h"
-#include "BlockMove.h"
-#include "CpuIdent.h"
-#include "Dialogs.h"
-#include "FormTembrix.h"
-#include "IPPDynamic.h"
-#include "LoadExternal.h"
-#include "Main.h"
-#include "Tembrix.h"
+#include "platform/AlignLayout.h"
+#include "platform/Application.h"
+#include "blockmove/BlockMove.h"
+#include "blockmove/CpuIdent.h"
+#include "platform/Dialogs.h"
+#include "shell/FormTembrix.h"
+#include "dsp/IPPDynamic.h"
+#include "dsp/LoadExternal.h"
+#include "shell/Main.h"
+#include "editor/Tembrix.h"
 #include "WaveBuilder.h"
-#include "WaveFile.h"
-#include "WelcomePage.h"
+#include "wav/WaveFile.h"
+#include "shell/WelcomePage.h"
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>

@@ -9,10 +9,10 @@
 //   save  - converting the same samples into a ready buffer and writing it to a new
 //           named file with one write() and fsync(), as the writer also flushes (the
 //           writer's file is unnamed until it is complete, then linked to its name).
-#include "IPPDynamic.h"
-#include "LoadExternal.h"
+#include "dsp/IPPDynamic.h"
+#include "dsp/LoadExternal.h"
 #include "WaveBuilder.h"
-#include "WaveFile.h"
+#include "wav/WaveFile.h"
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>

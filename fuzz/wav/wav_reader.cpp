@@ -1,9 +1,9 @@
 // libFuzzer target: arbitrary bytes through GetWaveInfo and LoadWaveData, as the
 // editor opens a file. Errors with a message are expected answers; anything else
 // (a crash, a sanitizer report, a read outside the file) is a finding.
-#include "IPPDynamic.h"
-#include "LoadExternal.h"
-#include "WaveFile.h"
+#include "dsp/IPPDynamic.h"
+#include "dsp/LoadExternal.h"
+#include "wav/WaveFile.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

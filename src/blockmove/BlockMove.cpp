@@ -1,4 +1,4 @@
-#include "BlockMove.h"
+#include "blockmove/BlockMove.h"
 
 #include <immintrin.h>
 
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <utility>
 
-#include "CpuIdent.h"
+#include "blockmove/CpuIdent.h"
 
 namespace BlockMove {
 

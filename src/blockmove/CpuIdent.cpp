@@ -1,4 +1,4 @@
-#include "CpuIdent.h"
+#include "blockmove/CpuIdent.h"
 
 #include <cpuid.h>
 #include <setjmp.h>

@@ -1,4 +1,4 @@
-#include "TChart.h"
+#include "chart/TChart.h"
 
 #include <QFontMetrics>
 #include <QLinearGradient>

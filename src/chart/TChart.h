@@ -35,10 +35,10 @@
 // CalcPosValue and XScreenToValue are exact inverses over ChartRect.
 #pragma once
 
-#include "TChartAxis.h"
-#include "TChartSeries.h"
-#include "TFastLineSeries.h"
-#include "TIsoSurfaceSeries.h"
+#include "chart/TChartAxis.h"
+#include "chart/TChartSeries.h"
+#include "chart/TFastLineSeries.h"
+#include "chart/TIsoSurfaceSeries.h"
 
 #include <QFont>
 #include <QPixmap>

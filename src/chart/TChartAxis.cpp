@@ -1,6 +1,6 @@
-#include "TChartAxis.h"
+#include "chart/TChartAxis.h"
 
-#include "TChart.h"
+#include "chart/TChart.h"
 
 #include <QFontMetrics>
 #include <QString>

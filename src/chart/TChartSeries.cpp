@@ -1,6 +1,6 @@
-#include "TChartSeries.h"
+#include "chart/TChartSeries.h"
 
-#include "TChart.h"
+#include "chart/TChart.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "TFastLineSeries.h"
+#include "chart/TFastLineSeries.h"
 
-#include "TChart.h"
+#include "chart/TChart.h"
 
 #include <QImage>
 #include <QPainter>

@@ -2,7 +2,7 @@
 // highlighted (thicker, in a lighter shade) while the pointer is over it.
 #pragma once
 
-#include "TChartSeries.h"
+#include "chart/TChartSeries.h"
 
 class TFastLineSeries : public TChartSeries {
  public:

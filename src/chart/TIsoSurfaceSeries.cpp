@@ -1,6 +1,6 @@
-#include "TIsoSurfaceSeries.h"
+#include "chart/TIsoSurfaceSeries.h"
 
-#include "TChart.h"
+#include "chart/TChart.h"
 
 #include <QColor>
 #include <QImage>

@@ -5,7 +5,7 @@
 // the largest Y.
 #pragma once
 
-#include "TChartSeries.h"
+#include "chart/TChartSeries.h"
 
 #include <QRgb>
 

@@ -1,4 +1,4 @@
-#include "FileFunctions.h"
+#include "dsp/FileFunctions.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
-#include "IPPDynamic.h"
+#include "dsp/IPPDynamic.h"
 
-#include "FileFunctions.h"
+#include "dsp/FileFunctions.h"
 
 #include <dlfcn.h>
 

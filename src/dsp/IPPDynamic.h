@@ -3,7 +3,7 @@
 // allocator. Loading is counted: see LoadExternal.
 #pragma once
 
-#include "SharedTypes.h"
+#include "common/SharedTypes.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,8 +1,8 @@
-#include "LoadExternal.h"
+#include "dsp/LoadExternal.h"
 
-#include "FileFunctions.h"
-#include "IPPDynamic.h"
-#include "ResourceFunctions.h"
+#include "dsp/FileFunctions.h"
+#include "dsp/IPPDynamic.h"
+#include "dsp/ResourceFunctions.h"
 
 #include <mutex>
 #include <string>

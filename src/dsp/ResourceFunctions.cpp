@@ -1,6 +1,6 @@
-#include "ResourceFunctions.h"
+#include "dsp/ResourceFunctions.h"
 
-#include "FileFunctions.h"
+#include "dsp/FileFunctions.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

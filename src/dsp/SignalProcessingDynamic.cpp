@@ -1,6 +1,6 @@
-#include "SignalProcessingDynamic.h"
+#include "dsp/SignalProcessingDynamic.h"
 
-#include "IPPDynamic.h"
+#include "dsp/IPPDynamic.h"
 
 namespace SignalProcessingDynamic {
 

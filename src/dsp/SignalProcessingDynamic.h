@@ -4,7 +4,7 @@
 // (an IppBuffer does).
 #pragma once
 
-#include "SharedTypes.h"
+#include "common/SharedTypes.h"
 
 namespace SignalProcessingDynamic {
 

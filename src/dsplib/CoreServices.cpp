@@ -1,6 +1,6 @@
-#include "CoreServices.h"
+#include "dsplib/CoreServices.h"
 
-#include "ThreadRuntime.h"
+#include "dsplib/ThreadRuntime.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

@@ -2,7 +2,7 @@
 // library hands out, and the library-wide lock.
 #pragma once
 
-#include "Export.h"
+#include "dsplib/Export.h"
 
 #include <cstddef>
 

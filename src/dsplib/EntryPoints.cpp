@@ -2,8 +2,8 @@
 // dispatches each to its implementation. The code file holds the only
 // processor variant (it needs SSE2, which every x86-64 processor has), so the
 // dispatch is a direct call. The allocator lives in the core file.
-#include "CoreServices.h"
-#include "SignalKernels.h"
+#include "dsplib/CoreServices.h"
+#include "dsplib/SignalKernels.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "SignalKernels.h"
+#include "dsplib/SignalKernels.h"
 
-#include "CoreServices.h"
+#include "dsplib/CoreServices.h"
 
 #include <fftw3.h>
 

@@ -4,7 +4,7 @@
 // library, so a transform specification costs no planning.
 #pragma once
 
-#include "Export.h"
+#include "dsplib/Export.h"
 
 #include <cstdint>
 

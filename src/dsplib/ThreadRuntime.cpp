@@ -1,4 +1,4 @@
-#include "ThreadRuntime.h"
+#include "dsplib/ThreadRuntime.h"
 
 #include <pthread.h>
 #include <unistd.h>

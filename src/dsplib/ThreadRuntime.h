@@ -2,7 +2,7 @@
 // the other library files serialise on, and the number of worker threads.
 #pragma once
 
-#include "Export.h"
+#include "dsplib/Export.h"
 
 DSPLIB_EXPORT void mpCriticalEnter();
 DSPLIB_EXPORT void mpCriticalLeave();

@@ -1,4 +1,4 @@
-#include "TStaticText.h"
+#include "editor/TStaticText.h"
 
 #include <QMouseEvent>
 #include <QPalette>

@@ -1,8 +1,8 @@
 // The frame's construction and destruction, and the two views' charts.
-#include "Tembrix.h"
+#include "editor/Tembrix.h"
 
-#include "AlignLayout.h"
-#include "Application.h"
+#include "platform/AlignLayout.h"
+#include "platform/Application.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -16,12 +16,12 @@
 // a playback receives in TembrixPlayRequest.h.
 #pragma once
 
-#include "Dialogs.h"
-#include "SharedTypes.h"
-#include "TChart.h"
-#include "TStaticText.h"
-#include "TembrixDocument.h"
-#include "TembrixViews.h"
+#include "platform/Dialogs.h"
+#include "common/SharedTypes.h"
+#include "chart/TChart.h"
+#include "editor/TStaticText.h"
+#include "editor/TembrixDocument.h"
+#include "editor/TembrixViews.h"
 
 #include <QFrame>
 #include <QPointer>

@@ -1,9 +1,9 @@
 // The view and edit commands of the control panel: zoom, reset, scroll, cut,
 // the waveform scale, saving, and the wheel over the waveform charts.
-#include "Tembrix.h"
+#include "editor/Tembrix.h"
 
-#include "BlockMove.h"
-#include "WaveFile.h"
+#include "blockmove/BlockMove.h"
+#include "wav/WaveFile.h"
 
 #include <QComboBox>
 #include <QFileInfo>

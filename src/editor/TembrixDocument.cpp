@@ -1,8 +1,8 @@
-#include "TembrixDocument.h"
+#include "editor/TembrixDocument.h"
 
-#include "IPPDynamic.h"
-#include "LoadExternal.h"
-#include "WaveFile.h"
+#include "dsp/IPPDynamic.h"
+#include "dsp/LoadExternal.h"
+#include "wav/WaveFile.h"
 
 #include <climits>
 #include <string>

@@ -6,7 +6,7 @@
 // the library, so the allocator is still there for them.
 #pragma once
 
-#include "SharedTypes.h"
+#include "common/SharedTypes.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "TembrixPlayRequest.h"
+#include "editor/TembrixPlayRequest.h"
 
 #include <algorithm>
 #include <cmath>

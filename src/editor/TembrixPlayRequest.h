@@ -2,7 +2,7 @@
 // two outputs, their rate, and where the selection starts.
 #pragma once
 
-#include "TembrixDocument.h"
+#include "editor/TembrixDocument.h"
 
 #include <cstdint>
 #include <vector>

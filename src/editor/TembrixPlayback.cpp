@@ -1,8 +1,8 @@
 // Playback of the selection: Play and Stop.
-#include "Tembrix.h"
+#include "editor/Tembrix.h"
 
-#include "SoundPlayThread.h"
-#include "TembrixPlayRequest.h"
+#include "playback/SoundPlayThread.h"
+#include "editor/TembrixPlayRequest.h"
 
 #include <QCheckBox>
 #include <QPushButton>

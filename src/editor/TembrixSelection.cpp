@@ -1,6 +1,6 @@
 // The time selection: selection mode, the two marker lines and the band under
 // the charts, and dragging the markers.
-#include "Tembrix.h"
+#include "editor/Tembrix.h"
 
 #include <QCheckBox>
 #include <QPushButton>

@@ -1,8 +1,8 @@
-#include "TembrixViews.h"
+#include "editor/TembrixViews.h"
 
-#include "BlockMove.h"
-#include "IPPDynamic.h"
-#include "SignalProcessingDynamic.h"
+#include "blockmove/BlockMove.h"
+#include "dsp/IPPDynamic.h"
+#include "dsp/SignalProcessingDynamic.h"
 
 #include <algorithm>
 

@@ -3,7 +3,7 @@
 // arithmetic on the document; the frame only hands the points to its charts.
 #pragma once
 
-#include "TembrixDocument.h"
+#include "editor/TembrixDocument.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "AlignLayout.h"
+#include "platform/AlignLayout.h"
 
 #include <QEvent>
 #include <QVariant>

@@ -1,6 +1,6 @@
-#include "Application.h"
+#include "platform/Application.h"
 
-#include "Dialogs.h"
+#include "platform/Dialogs.h"
 
 #include <QLibraryInfo>
 #include <QLocale>

@@ -1,4 +1,4 @@
-#include "PlayPosition.h"
+#include "playback/PlayPosition.h"
 
 #include <algorithm>
 

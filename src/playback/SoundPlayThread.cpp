@@ -1,7 +1,7 @@
-#include "SoundPlayThread.h"
+#include "playback/SoundPlayThread.h"
 
-#include "Dialogs.h"
-#include "TChart.h"
+#include "platform/Dialogs.h"
+#include "chart/TChart.h"
 
 #include <QMetaObject>
 

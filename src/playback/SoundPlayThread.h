@@ -22,7 +22,7 @@
 // so a destroyed control is never touched.
 #pragma once
 
-#include "WaveOut.h"
+#include "playback/WaveOut.h"
 
 #include <QPointer>
 #include <QPushButton>

@@ -1,7 +1,7 @@
-#include "WaveOut.h"
+#include "playback/WaveOut.h"
 
-#include "BlockMove.h"
-#include "PlayPosition.h"
+#include "blockmove/BlockMove.h"
+#include "playback/PlayPosition.h"
 
 #include <alsa/asoundlib.h>
 #include <pa_linux_alsa.h>

@@ -1,7 +1,7 @@
-#include "FormTembrix.h"
+#include "shell/FormTembrix.h"
 
-#include "FormFont.h"
-#include "Tembrix.h"
+#include "shell/FormFont.h"
+#include "editor/Tembrix.h"
 
 #include <QMdiArea>
 

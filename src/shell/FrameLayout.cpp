@@ -1,7 +1,7 @@
-#include "FrameLayout.h"
+#include "shell/FrameLayout.h"
 
-#include "AlignLayout.h"
-#include "Tembrix.h"
+#include "platform/AlignLayout.h"
+#include "editor/Tembrix.h"
 
 #include <algorithm>
 

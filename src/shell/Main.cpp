@@ -1,11 +1,11 @@
-#include "Main.h"
+#include "shell/Main.h"
 
-#include "Application.h"
-#include "FormFont.h"
-#include "FormTembrix.h"
-#include "FrameLayout.h"
-#include "Tembrix.h"
-#include "WelcomePage.h"
+#include "platform/Application.h"
+#include "shell/FormFont.h"
+#include "shell/FormTembrix.h"
+#include "shell/FrameLayout.h"
+#include "editor/Tembrix.h"
+#include "shell/WelcomePage.h"
 
 #include <QAction>
 #include <QApplication>

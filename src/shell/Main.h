@@ -2,7 +2,7 @@
 // which opens a recording in a new audio window.
 #pragma once
 
-#include "Dialogs.h"
+#include "platform/Dialogs.h"
 
 #include <QMainWindow>
 #include <QPointer>

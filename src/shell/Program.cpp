@@ -1,10 +1,10 @@
-#include "Program.h"
+#include "shell/Program.h"
 
-#include "Application.h"
-#include "BlockMove.h"
-#include "CpuIdent.h"
-#include "Main.h"
-#include "WelcomePage.h"
+#include "platform/Application.h"
+#include "blockmove/BlockMove.h"
+#include "blockmove/CpuIdent.h"
+#include "shell/Main.h"
+#include "shell/WelcomePage.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -1,6 +1,6 @@
-#include "WelcomePage.h"
+#include "shell/WelcomePage.h"
 
-#include "FormFont.h"
+#include "shell/FormFont.h"
 
 #include <QAuthenticator>
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 // costs more than the rest of a load together, so where the processor allows, the
 // quotient is formed without dividing and checked; only the rare entries whose
 // extended result could round differently take the extended division.
-#include "WaveFile.h"
+#include "wav/WaveFile.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>

@@ -1,8 +1,8 @@
-#include "WaveFile.h"
+#include "wav/WaveFile.h"
 
-#include "AvailableMemory.h"
-#include "BlockMove.h"
-#include "IPPDynamic.h"
+#include "wav/AvailableMemory.h"
+#include "blockmove/BlockMove.h"
+#include "dsp/IPPDynamic.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -12,7 +12,7 @@
 // yields the whole frames that are really there.
 #pragma once
 
-#include "SharedTypes.h"
+#include "common/SharedTypes.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Every variant against the C library's memmove: every count up to 4096 at
 // source and destination alignments 0…63, disjoint and overlapping both ways,
 // with the bytes around the destination checked as canaries.
-#include "BlockMove.h"
+#include "blockmove/BlockMove.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "CpuIdent.h"
+#include "blockmove/CpuIdent.h"
 
 using namespace BlockMove;
 

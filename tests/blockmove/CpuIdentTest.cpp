@@ -1,6 +1,6 @@
 // Processor detection from recorded CPUID answers, so every vendor rule and
 // descriptor table entry is exercised on any machine.
-#include "CpuIdent.h"
+#include "blockmove/CpuIdent.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "BlockMove.h"
+#include "blockmove/BlockMove.h"
 
 using namespace CpuIdent;
 

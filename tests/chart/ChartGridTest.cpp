@@ -2,7 +2,7 @@
 // screen is laid from strips stroked once per direction, and the waveform is
 // written straight into an image where it can be, blended in elsewhere.
 #include "ChartRender.h"
-#include "TChart.h"
+#include "chart/TChart.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // of the given density.
 #pragma once
 
-#include "TChart.h"
+#include "chart/TChart.h"
 
 #include <QImage>
 #include <QPainter>

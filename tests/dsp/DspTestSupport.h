@@ -1,8 +1,8 @@
 // Helpers shared by the signal-processing tests.
 #pragma once
 
-#include "IPPDynamic.h"
-#include "LoadExternal.h"
+#include "dsp/IPPDynamic.h"
+#include "dsp/LoadExternal.h"
 
 #include <gtest/gtest.h>
 

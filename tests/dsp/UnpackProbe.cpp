@@ -3,9 +3,9 @@
 //   probe load   LoadDynamicIIPP (unpacking on failure), then one spectrum
 //   probe bind   Load_IIPP only
 // Exit status: 0 loaded and the spectrum is right, 1 not loaded, 2 wrong spectrum.
-#include "IPPDynamic.h"
-#include "LoadExternal.h"
-#include "SignalProcessingDynamic.h"
+#include "dsp/IPPDynamic.h"
+#include "dsp/LoadExternal.h"
+#include "dsp/SignalProcessingDynamic.h"
 
 #include <cstring>
 #include <vector>

@@ -1,11 +1,11 @@
 // The editor's document and what its views and the play request make of it,
 // without any widget: buffers from the real allocator, signals with known answers.
-#include "TembrixDocument.h"
-#include "TembrixPlayRequest.h"
-#include "TembrixViews.h"
+#include "editor/TembrixDocument.h"
+#include "editor/TembrixPlayRequest.h"
+#include "editor/TembrixViews.h"
 
-#include "IPPDynamic.h"
-#include "LoadExternal.h"
+#include "dsp/IPPDynamic.h"
+#include "dsp/LoadExternal.h"
 
 #include <gtest/gtest.h>
 

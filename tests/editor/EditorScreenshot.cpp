@@ -2,9 +2,9 @@
 // with a selection shown, into a PNG (docs/editor.png comes from here; see
 // make-screenshot.sh). Usage: tembrix_editor_screenshot <recording.wav> <out.png>
 #include "EditorTestSupport.h"
-#include "FrameLayout.h"
+#include "shell/FrameLayout.h"
 
-#include "Application.h"
+#include "platform/Application.h"
 
 #include <QPixmap>
 

@@ -3,7 +3,7 @@
 // fixture, WaveBuilder.h the files, FrameLayout.h the open flow's layout.)
 #pragma once
 
-#include "Tembrix.h"
+#include "editor/Tembrix.h"
 #include "WaveBuilder.h"
 
 #include <QCheckBox>

@@ -3,7 +3,7 @@
 #include "EditorTestSupport.h"
 #include "FrameFixture.h"
 
-#include "IPPDynamic.h"
+#include "dsp/IPPDynamic.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "EditorTestSupport.h"
 #include "FrameFixture.h"
 
-#include "Dialogs.h"
+#include "platform/Dialogs.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "AlignLayout.h"
+#include "platform/AlignLayout.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "Application.h"
-#include "Dialogs.h"
+#include "platform/Application.h"
+#include "platform/Dialogs.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The toolkit's own texts in the program's dialogs are Russian whatever the
 // system's locale says: this program runs under LANG=C.UTF-8 and under
 // LANG=ru_RU.UTF-8. The dialogs are the real ones, read back from their widgets.
-#include "Application.h"
-#include "Dialogs.h"
+#include "platform/Application.h"
+#include "platform/Dialogs.h"
 
 #include <gtest/gtest.h>
 

@@ -6,9 +6,9 @@
 #include "FrameFixture.h"
 #include "MonitorCapture.h"
 #include "PlaybackThreads.h"
-#include "SoundPlayThread.h"
+#include "playback/SoundPlayThread.h"
 
-#include "Dialogs.h"
+#include "platform/Dialogs.h"
 
 #include <gtest/gtest.h>
 

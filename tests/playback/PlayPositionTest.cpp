@@ -1,6 +1,6 @@
 // The position estimate on its own, with made-up callback times: 1024 frames
 // a second and an output latency of 1/8 s, so that every figure is exact.
-#include "PlayPosition.h"
+#include "playback/PlayPosition.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Whether playbacks are still under way, seen from outside the playback code.
 #pragma once
 
-#include "SoundPlayThread.h"
+#include "playback/SoundPlayThread.h"
 
 #include <filesystem>
 #include <fstream>

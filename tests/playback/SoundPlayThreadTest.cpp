@@ -3,11 +3,11 @@
 // stop, a failure, a closed window and a second request end a playback.
 #include "MonitorCapture.h"
 #include "PlaybackThreads.h"
-#include "SoundPlayThread.h"
+#include "playback/SoundPlayThread.h"
 #include "WaitFor.h"
 
-#include "Dialogs.h"
-#include "TChart.h"
+#include "platform/Dialogs.h"
+#include "chart/TChart.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The sound output holds one buffer at a time: a second write while the first
 // is queued is refused and leaves the second buffer untouched.
 #include "MonitorCapture.h"
-#include "WaveOut.h"
+#include "playback/WaveOut.h"
 
 #include <gtest/gtest.h>
 

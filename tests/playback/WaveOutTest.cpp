@@ -3,7 +3,7 @@
 // heard, positions follow the heard sound, pause silences at once and reset
 // gives the buffer back.
 #include "MonitorCapture.h"
-#include "WaveOut.h"
+#include "playback/WaveOut.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "Application.h"
-#include "Dialogs.h"
+#include "platform/Application.h"
+#include "platform/Dialogs.h"
 #include "ShellTestSupport.h"
-#include "WelcomePage.h"
+#include "shell/WelcomePage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "AlignLayout.h"
-#include "Application.h"
-#include "Dialogs.h"
-#include "FormTembrix.h"
+#include "platform/AlignLayout.h"
+#include "platform/Application.h"
+#include "platform/Dialogs.h"
+#include "shell/FormTembrix.h"
 #include "ShellTestSupport.h"
-#include "Tembrix.h"
+#include "editor/Tembrix.h"
 #include "WaveBuilder.h"
 
 #include <gtest/gtest.h>

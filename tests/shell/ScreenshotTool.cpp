@@ -2,10 +2,10 @@
 // "Открыть файл", waits until everything is drawn, and then takes a picture of
 // the whole screen with `import -window root`. Used under Xvfb to make the
 // README's screenshot: tembrix_screenshot OUT.png FILE.wav...
-#include "Application.h"
-#include "Dialogs.h"
-#include "Main.h"
-#include "WelcomePage.h"
+#include "platform/Application.h"
+#include "platform/Dialogs.h"
+#include "shell/Main.h"
+#include "shell/WelcomePage.h"
 
 #include <QProcess>
 #include <QTimer>

@@ -1,7 +1,7 @@
 // Helpers for driving the shell as a user does.
 #pragma once
 
-#include "Main.h"
+#include "shell/Main.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "WelcomePage.h"
+#include "shell/WelcomePage.h"
 
 #include <gtest/gtest.h>
 

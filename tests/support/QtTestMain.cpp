@@ -1,7 +1,7 @@
 // main() of the GUI test programs: the real application object on the offscreen
 // platform. Test discovery runs the binary without the test's environment, so
 // the platform is chosen here when nothing else asked for one.
-#include "Application.h"
+#include "platform/Application.h"
 
 #include <gtest/gtest.h>
 

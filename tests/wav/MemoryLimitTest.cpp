@@ -1,4 +1,4 @@
-#include "AvailableMemory.h"
+#include "wav/AvailableMemory.h"
 #include "WaveTestSupport.h"
 
 #include <sys/stat.h>

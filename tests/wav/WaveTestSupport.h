@@ -2,10 +2,10 @@
 // reader's results out of the library's buffers. (WaveBuilder.h builds the files.)
 #pragma once
 
-#include "IPPDynamic.h"
-#include "LoadExternal.h"
+#include "dsp/IPPDynamic.h"
+#include "dsp/LoadExternal.h"
 #include "WaveBuilder.h"
-#include "WaveFile.h"
+#include "wav/WaveFile.h"
 
 #include <gtest/gtest.h>
 
