@@ -7,8 +7,8 @@
 //  - resident memory of the loaded recording (limit: 3 × buffer length × 8 bytes
 //    + 20 MiB; the file's bytes must not stay).
 #include "EditorTestSupport.h"
-#include "shell/FrameLayout.h"
 #include "ProcessStatus.h"
+#include "shell/FrameLayout.h"
 
 #include "platform/Application.h"
 #include "wav/WaveFile.h"

@@ -15,11 +15,11 @@
 // fixture script and stops it at the end (SoundServerMain.cpp). Needs about
 // 5 GB of free memory.
 #include "EditorTestSupport.h"
-#include "shell/FrameLayout.h"
-#include "ProcessStatus.h"
 #include "MonitorCapture.h"
-#include "PlaybackThreads.h"
 #include "playback/SoundPlayThread.h"
+#include "PlaybackThreads.h"
+#include "ProcessStatus.h"
+#include "shell/FrameLayout.h"
 #include "WaitFor.h"
 
 #include <benchmark/benchmark.h>

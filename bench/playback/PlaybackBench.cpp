@@ -10,11 +10,11 @@
 // latency from a write on an open device to the first heard sample.
 // Without PULSE_SERVER set, the program starts its own server with the test
 // fixture script and stops it at the end (SoundServerMain.cpp).
+#include "chart/TChart.h"
 #include "MonitorCapture.h"
 #include "playback/SoundPlayThread.h"
-#include "chart/TChart.h"
-#include "WaitFor.h"
 #include "playback/WaveOut.h"
+#include "WaitFor.h"
 
 #include <benchmark/benchmark.h>
 

@@ -19,19 +19,19 @@
 //               charts 2500 device pixels wide (anchor 16 ms).
 // Times of fresh processes are taken by the child on the monotonic clock, which
 // the parent shares, and handed to the parent as "name value" lines.
-#include "platform/AlignLayout.h"
-#include "platform/Application.h"
 #include "blockmove/BlockMove.h"
 #include "blockmove/CpuIdent.h"
-#include "platform/Dialogs.h"
-#include "shell/FormTembrix.h"
 #include "dsp/IPPDynamic.h"
 #include "dsp/LoadExternal.h"
-#include "shell/Main.h"
 #include "editor/Tembrix.h"
-#include "WaveBuilder.h"
-#include "wav/WaveFile.h"
+#include "platform/AlignLayout.h"
+#include "platform/Application.h"
+#include "platform/Dialogs.h"
+#include "shell/FormTembrix.h"
+#include "shell/Main.h"
 #include "shell/WelcomePage.h"
+#include "wav/WaveFile.h"
+#include "WaveBuilder.h"
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>

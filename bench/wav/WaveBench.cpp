@@ -11,8 +11,8 @@
 //           writer's file is unnamed until it is complete, then linked to its name).
 #include "dsp/IPPDynamic.h"
 #include "dsp/LoadExternal.h"
-#include "WaveBuilder.h"
 #include "wav/WaveFile.h"
+#include "WaveBuilder.h"
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>

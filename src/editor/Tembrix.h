@@ -16,12 +16,12 @@
 // a playback receives in TembrixPlayRequest.h.
 #pragma once
 
-#include "platform/Dialogs.h"
-#include "common/SharedTypes.h"
 #include "chart/TChart.h"
-#include "editor/TStaticText.h"
+#include "common/SharedTypes.h"
 #include "editor/TembrixDocument.h"
 #include "editor/TembrixViews.h"
+#include "editor/TStaticText.h"
+#include "platform/Dialogs.h"
 
 #include <QFrame>
 #include <QPointer>

@@ -1,8 +1,8 @@
 // Playback of the selection: Play and Stop.
 #include "editor/Tembrix.h"
 
-#include "playback/SoundPlayThread.h"
 #include "editor/TembrixPlayRequest.h"
+#include "playback/SoundPlayThread.h"
 
 #include <QCheckBox>
 #include <QPushButton>

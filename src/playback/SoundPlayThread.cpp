@@ -1,7 +1,7 @@
 #include "playback/SoundPlayThread.h"
 
-#include "platform/Dialogs.h"
 #include "chart/TChart.h"
+#include "platform/Dialogs.h"
 
 #include <QMetaObject>
 

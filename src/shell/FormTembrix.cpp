@@ -1,7 +1,7 @@
 #include "shell/FormTembrix.h"
 
-#include "shell/FormFont.h"
 #include "editor/Tembrix.h"
+#include "shell/FormFont.h"
 
 #include <QMdiArea>
 

@@ -1,7 +1,7 @@
 #include "shell/FrameLayout.h"
 
-#include "platform/AlignLayout.h"
 #include "editor/Tembrix.h"
+#include "platform/AlignLayout.h"
 
 #include <algorithm>
 

@@ -1,10 +1,10 @@
 #include "shell/Main.h"
 
+#include "editor/Tembrix.h"
 #include "platform/Application.h"
 #include "shell/FormFont.h"
 #include "shell/FormTembrix.h"
 #include "shell/FrameLayout.h"
-#include "editor/Tembrix.h"
 #include "shell/WelcomePage.h"
 
 #include <QAction>

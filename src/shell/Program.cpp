@@ -1,8 +1,8 @@
 #include "shell/Program.h"
 
-#include "platform/Application.h"
 #include "blockmove/BlockMove.h"
 #include "blockmove/CpuIdent.h"
+#include "platform/Application.h"
 #include "shell/Main.h"
 #include "shell/WelcomePage.h"
 

@@ -1,8 +1,8 @@
 #include "wav/WaveFile.h"
 
-#include "wav/AvailableMemory.h"
 #include "blockmove/BlockMove.h"
 #include "dsp/IPPDynamic.h"
+#include "wav/AvailableMemory.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,8 +1,8 @@
 // Drawing shortcuts must not change a pixel: the dotted grid on a high-density
 // screen is laid from strips stroked once per direction, and the waveform is
 // written straight into an image where it can be, blended in elsewhere.
-#include "ChartRender.h"
 #include "chart/TChart.h"
+#include "ChartRender.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The chart as the editor's ruler: axis scaling, pixel mapping, and what ends
 // up in the pixels.
-#include "ChartRender.h"
 #include "chart/TChart.h"
+#include "ChartRender.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Frequency axes and power spectra of signals whose answer is known.
-#include "DspTestSupport.h"
 #include "dsp/SignalProcessingDynamic.h"
+#include "DspTestSupport.h"
 
 using namespace IPPDynamic;
 using namespace SignalProcessingDynamic;

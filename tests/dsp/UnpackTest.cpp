@@ -1,8 +1,8 @@
 // Unpacking the library beside an executable: a copy of the probe program is
 // run in a fresh folder, so "the executable's folder" is a folder we control.
-#include "DspTestSupport.h"
 #include "dsp/FileFunctions.h"
 #include "dsp/ResourceFunctions.h"
+#include "DspTestSupport.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>

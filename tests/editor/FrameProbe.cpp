@@ -1,9 +1,9 @@
 // Constructs one editor frame and reports on stdout what the user would see.
 // The library test copies this program into a folder where the signal-processing
 // library can be neither loaded nor unpacked.
+#include "editor/Tembrix.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
-#include "editor/Tembrix.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -5,8 +5,8 @@
 #include "EditorTestSupport.h"
 #include "FrameFixture.h"
 #include "MonitorCapture.h"
-#include "PlaybackThreads.h"
 #include "playback/SoundPlayThread.h"
+#include "PlaybackThreads.h"
 
 #include "platform/Dialogs.h"
 

@@ -2,12 +2,12 @@
 // is heard, where the line stands, what happens to the Play button, and how a
 // stop, a failure, a closed window and a second request end a playback.
 #include "MonitorCapture.h"
-#include "PlaybackThreads.h"
 #include "playback/SoundPlayThread.h"
+#include "PlaybackThreads.h"
 #include "WaitFor.h"
 
-#include "platform/Dialogs.h"
 #include "chart/TChart.h"
+#include "platform/Dialogs.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
-#include "ShellTestSupport.h"
 #include "shell/WelcomePage.h"
+#include "ShellTestSupport.h"
 
 #include <gtest/gtest.h>
 

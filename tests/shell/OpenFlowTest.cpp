@@ -1,9 +1,9 @@
+#include "editor/Tembrix.h"
 #include "platform/AlignLayout.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
 #include "shell/FormTembrix.h"
 #include "ShellTestSupport.h"
-#include "editor/Tembrix.h"
 #include "WaveBuilder.h"
 
 #include <gtest/gtest.h>

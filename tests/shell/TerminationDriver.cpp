@@ -8,11 +8,11 @@
 //   tembrix_termination_driver save <wav>     opens <wav>, then the save dialog
 //   tembrix_termination_driver play <wav>     opens <wav>, then Play (on an
 //                                             8-bit file: its message box)
+#include "editor/Tembrix.h"
 #include "platform/Dialogs.h"
 #include "shell/FormTembrix.h"
 #include "shell/Main.h"
 #include "shell/Program.h"
-#include "editor/Tembrix.h"
 
 #include <QAction>
 #include <QApplication>

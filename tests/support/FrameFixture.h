@@ -4,9 +4,9 @@
 // does and shows it before each test.
 #pragma once
 
+#include "editor/Tembrix.h"
 #include "platform/Dialogs.h"
 #include "shell/FrameLayout.h"
-#include "editor/Tembrix.h"
 #include "WaitFor.h"
 
 #include <gtest/gtest.h>

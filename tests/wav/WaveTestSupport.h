@@ -4,8 +4,8 @@
 
 #include "dsp/IPPDynamic.h"
 #include "dsp/LoadExternal.h"
-#include "WaveBuilder.h"
 #include "wav/WaveFile.h"
+#include "WaveBuilder.h"
 
 #include <gtest/gtest.h>
 
