@@ -68,6 +68,13 @@ extern std::atomic<bool> PlaySoundStopper;
 // The play position last shown by a playback (updated on the GUI thread).
 extern WaveOut::MMTIME pmmt;
 
+// Interleaves the first `frames` frames of the channels into `out` (frame i
+// holds channel 0, then channel 1, ...) and gives the channels' memory back to
+// the system as it goes: their samples are not to be read afterwards. False
+// when `cancelled` answered true before the end.
+bool Interleave(std::vector<TASWaveformSamples>& channels, std::size_t frames, std::int16_t* out,
+                const std::function<bool()>& cancelled);
+
 }  // namespace SoundPlayThread
 
 class TSoundPlayThread : public QThread {
