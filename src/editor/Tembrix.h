@@ -28,6 +28,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 
 class QCheckBox;
@@ -38,6 +39,7 @@ class QPushButton;
 class QScrollBar;
 class QThread;
 class QToolButton;
+class TFillMark;
 class TSoundPlayThread;
 struct TPlayRequest;
 
@@ -140,6 +142,9 @@ class TFrameTembrix : public QFrame, private TTembrixDocument {
 
   TTimeSelect TimeSelect;
   QPointer<TSoundPlayThread> SoundPlayThread;  // the playback this frame started last; null once it ended
+  // While the last Play of this frame still converts its span, how far it got:
+  // it reads the channels until then.
+  std::shared_ptr<TFillMark> playFill_;
 
   void RepaintDiagramms(std::int32_t n1, std::int32_t n2);
   void RepaintDiagAmplitude(std::int32_t n1, std::int32_t n2);
@@ -147,7 +152,10 @@ class TFrameTembrix : public QFrame, private TTembrixDocument {
   void TimeSelectRedraw();
 
   void startPlayback(TPlayRequest Request);
-  // Stops a playback of this frame and cuts it off from the controls (TembrixPlayback.cpp).
+  // Waits until Play has read all it needs of the channels; they may change then.
+  void finishPlayReads();
+  // Stops a playback of this frame and cuts it off from the controls, and
+  // waits for Play's reads of the channels (TembrixPlayback.cpp).
   void StopPlaybackBeforeDestruction();
 
   // The construction, in its order.

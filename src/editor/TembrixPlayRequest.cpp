@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <exception>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -18,6 +18,10 @@ std::int16_t toSample(double x) {
   return static_cast<std::int16_t>(Round(x));
 }
 
+void convert(const double* from, std::int16_t* to, std::int64_t begin, std::int64_t end) {
+  for (std::int64_t i = begin; i < end; ++i) to[i] = toSample(from[i]);
+}
+
 }  // namespace
 
 TPlayRequest PlayRequest(const TTembrixDocument& Doc, double Lo, double Hi, bool Left, bool Right) {
@@ -25,41 +29,37 @@ TPlayRequest PlayRequest(const TTembrixDocument& Doc, double Lo, double Hi, bool
   const std::int64_t s = std::clamp<std::int64_t>(Doc.timeToFrame(Lo), 0, frames);
   const std::int64_t n = std::clamp<std::int64_t>(Doc.spanToFrames(Lo, Hi), 0, frames - s);
 
-  const double* const from0 = Left ? Doc.arLeftCH : Doc.arRightCH;
-  const double* const from1 = Right ? Doc.arRightCH : Doc.arLeftCH;
-  // The two outputs are filled side by side, one on another thread: a long span
-  // is mostly the first touch of fresh memory and the reading of the document,
-  // which two cores do in about half the time one needs.
-  auto fill = [n, s](std::vector<std::int16_t>& out, const double* from) {
-    out.resize(static_cast<std::size_t>(n));
-    std::int16_t* const to = out.data();
-    for (std::int64_t i = 0; i < n; ++i) to[i] = toSample(from[s + i]);
-  };
+  const double* const from0 = (Left ? Doc.arLeftCH : Doc.arRightCH) + s;
+  const double* const from1 = (Right ? Doc.arRightCH : Doc.arLeftCH) + s;
   TPlayRequest request;
-  constexpr std::int64_t kAloneBelow = 1 << 16;  // frames; shorter spans are not worth a thread
-  if (n < kAloneBelow) {
-    fill(request.Out0, from0);
-    fill(request.Out1, from1);
-  } else {
-    // An error on the other thread (no memory) is raised here after the join.
-    std::exception_ptr error;
-    std::thread second([&] {
-      try {
-        fill(request.Out1, from1);
-      } catch (...) {
-        error = std::current_exception();
-      }
-    });
-    try {
-      fill(request.Out0, from0);
-    } catch (...) {
-      second.join();
-      throw;
-    }
-    second.join();
-    if (error) std::rethrow_exception(error);
-  }
+  request.Out0.resize(static_cast<std::size_t>(n));  // not cleared: every sample is written below
+  request.Out1.resize(static_cast<std::size_t>(n));
   request.SampleRate = Doc.arSampRate;
   request.PositionLo = Lo;
+  std::int16_t* const to0 = request.Out0.data();
+  std::int16_t* const to1 = request.Out1.data();
+  const std::int64_t first = std::min(n, FilledAtOnce);
+  convert(from0, to0, 0, first);
+  convert(from1, to1, 0, first);
+  if (first == n) return request;
+
+  // The rest goes slice by slice, both outputs alike, on a thread that the
+  // fill mark outlives: whoever waits for it need not join anything.
+  request.Fill = std::make_shared<TFillMark>(static_cast<std::size_t>(n));
+  request.Fill->Publish(static_cast<std::size_t>(first));
+  auto fillRest = [from0, from1, to0, to1, first, n, fill = request.Fill] {
+    constexpr std::int64_t kSlice = std::int64_t(1) << 16;
+    for (std::int64_t begin = first; begin < n; begin += kSlice) {
+      const std::int64_t end = std::min(n, begin + kSlice);
+      convert(from0, to0, begin, end);
+      convert(from1, to1, begin, end);
+      fill->Publish(static_cast<std::size_t>(end));
+    }
+  };
+  try {
+    std::thread(fillRest).detach();
+  } catch (const std::system_error&) {
+    fillRest();  // no thread to be had: the caller waits instead
+  }
   return request;
 }

@@ -3,14 +3,18 @@
 #pragma once
 
 #include "editor/TembrixDocument.h"
+#include "playback/SoundPlayThread.h"
 
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 struct TPlayRequest {
   // Output 0 (left) and 1 (right), of the same length.
-  std::vector<std::int16_t> Out0;
-  std::vector<std::int16_t> Out1;
+  SoundPlayThread::TASWaveformSamples Out0;
+  SoundPlayThread::TASWaveformSamples Out1;
+  // Null when both outputs are filled. Otherwise a thread is still filling
+  // them, in order, and this counts the frames done.
+  std::shared_ptr<TFillMark> Fill;
   std::uint32_t SampleRate = 0;
   double PositionLo = 0;  // seconds; where the play-position line starts
 };
@@ -20,4 +24,10 @@ struct TPlayRequest {
 // from the chosen channels; one chosen channel is heard on both (with neither
 // chosen, the right one plays left and the left one right). Values are rounded
 // ties to even and keep their low 16 bits.
+//
+// A span of up to FilledAtOnce frames is filled on return. Of a longer one the
+// rest is filled by a thread of its own while the start already plays (Fill):
+// that thread reads the document's channels until Fill counts every frame, so
+// they must not change or go before.
 TPlayRequest PlayRequest(const TTembrixDocument& Doc, double Lo, double Hi, bool Left, bool Right);
+inline constexpr std::int64_t FilledAtOnce = std::int64_t(1) << 18;

@@ -24,8 +24,18 @@ void TFrameTembrix::Button1Click(QObject* /*Sender*/) {
   }
 
   // The samples of a request not taken over yet go first: one span at a time.
-  SoundPlayThread::Sound1 = {};
-  startPlayback(PlayRequest(*this, TimeSelect.Lo, TimeSelect.Hi, left, right));
+  // The conversion of this frame's last span is over before a new one starts:
+  // one mark tells when the channels are no longer read.
+  finishPlayReads();
+  SoundPlayThread::ReleaseSound(SoundPlayThread::Sound1);
+  TPlayRequest request = PlayRequest(*this, TimeSelect.Lo, TimeSelect.Hi, left, right);
+  playFill_ = request.Fill;
+  startPlayback(std::move(request));
+}
+
+void TFrameTembrix::finishPlayReads() {
+  if (playFill_) playFill_->WaitAll();
+  playFill_ = nullptr;
 }
 
 // Hands the request to the playback globals, points them at this frame's
@@ -37,6 +47,7 @@ void TFrameTembrix::startPlayback(TPlayRequest Request) {
   Sound1.Channels.push_back(std::move(Request.Out0));
   Sound1.Channels.push_back(std::move(Request.Out1));
   Sound1.SampleRate = Request.SampleRate;
+  Sound1.Fill = std::move(Request.Fill);
   SenderStaticTextPlayPosition = StaticTextPlayPosition;
   SenderChart1 = Chart1;
   SenderChart4 = Chart4;
@@ -53,7 +64,9 @@ void TFrameTembrix::ButtonStopClick(QObject* /*Sender*/) { SoundPlayThread::Play
 
 // Runs first in the destructor: the playback of this frame stops, and it never
 // touches this frame's controls again. The GUI thread does not wait for it, so
-// it cannot deadlock against a hand-over the playback is waiting in.
+// it cannot deadlock against a hand-over the playback is waiting in; it waits
+// only for the conversion of the span, which needs nothing but the channels.
 void TFrameTembrix::StopPlaybackBeforeDestruction() {
   if (SoundPlayThread) SoundPlayThread->Abandon();
+  finishPlayReads();
 }

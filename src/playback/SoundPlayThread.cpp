@@ -46,31 +46,34 @@ class Exception : public std::runtime_error {
 };
 
 // Gives a channel's memory pages back to the system once every sample on them
-// has been copied: those that lie wholly within indices `floor` … `to`, from
-// the page that holds index `from` on (the pages before were given back
-// already). `floor` is where the copying of this part began: a page holding
-// samples before it may still be read by the other part. The memory stays
-// allocated to the array, which frees it as usual later; the samples are not
-// read again.
-void releaseCopied(const std::int16_t* data, std::size_t floor, std::size_t from, std::size_t to) {
+// has been copied: those that lie wholly within the array and before index
+// `to`, from the page that holds index `from` on (the pages before were given
+// back already). The memory stays allocated to the array, which frees it as
+// usual later; the samples are not read again.
+void releaseCopied(const std::int16_t* data, std::size_t from, std::size_t to) {
   const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
   const auto at = [](const std::int16_t* p) { return reinterpret_cast<std::uintptr_t>(p); };
-  const std::uintptr_t first = std::max((at(data + floor) + page - 1) / page * page, at(data + from) / page * page);
+  const std::uintptr_t first = std::max((at(data) + page - 1) / page * page, at(data + from) / page * page);
   const std::uintptr_t last = at(data + to) / page * page;
   if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
 }
 
-// Interleaves frames begin … end of the channels into `out` (frame i holds
-// channel 0, then channel 1, ...), a slice at a time, and gives each slice's
-// channel memory back once it is copied: the samples are held about once, not
-// twice, while the buffer fills. False when `cancelled` said so before the end.
-bool interleavePart(std::vector<TASWaveformSamples>& channels, std::size_t from, std::size_t end, std::int16_t* out,
-                    const std::function<bool()>& cancelled) {
-  constexpr std::size_t kSlice = std::size_t(1) << 20;  // frames
+}  // namespace
+
+void ReleaseSound(TASSound& sound) {
+  if (sound.Fill) sound.Fill->WaitAll();
+  sound = {};
+}
+
+bool Interleave(std::vector<TASWaveformSamples>& channels, std::size_t frames, std::int16_t* out,
+                const std::function<bool()>& cancelled, const TFillMark* filled,
+                const std::function<void(std::size_t)>& interleaved) {
+  constexpr std::size_t kSlice = std::size_t(1) << 16;  // frames
   const std::size_t n = channels.size();
-  for (std::size_t begin = from; begin < end; begin += kSlice) {
+  for (std::size_t begin = 0; begin < frames; begin += kSlice) {
     if (cancelled()) return false;
-    const std::size_t stop = std::min(end, begin + kSlice);
+    const std::size_t stop = std::min(frames, begin + kSlice);
+    if (filled && filled->WaitFor(stop) < stop) return false;
     if (n == 2) {  // what every Play asks for: one pass over the slice
       const std::int16_t* in0 = channels[0].data();
       const std::int16_t* in1 = channels[1].data();
@@ -82,26 +85,10 @@ bool interleavePart(std::vector<TASWaveformSamples>& channels, std::size_t from,
       for (std::size_t c = 0; c < n; ++c)
         for (std::size_t i = begin; i < stop; ++i) out[n * i + c] = channels[c][i];
     }
-    for (TASWaveformSamples& channel : channels) releaseCopied(channel.data(), from, begin, stop);
+    for (TASWaveformSamples& channel : channels) releaseCopied(channel.data(), begin, stop);
+    if (interleaved) interleaved(stop);
   }
   return true;
-}
-
-// A long span is split in two halves done side by side, one on another
-// thread: the copy is mostly the first touch of the buffer's fresh memory,
-// which two cores do in about half the time.
-}  // namespace
-
-bool Interleave(std::vector<TASWaveformSamples>& channels, std::size_t frames, std::int16_t* out,
-                const std::function<bool()>& cancelled) {
-  constexpr std::size_t kAloneBelow = std::size_t(1) << 20;  // frames
-  if (frames < kAloneBelow) return interleavePart(channels, 0, frames, out, cancelled);
-  const std::size_t half = frames / 2;
-  bool secondComplete = false;
-  std::thread second([&] { secondComplete = interleavePart(channels, half, frames, out, cancelled); });
-  const bool firstComplete = interleavePart(channels, 0, half, out, cancelled);
-  second.join();
-  return firstComplete && secondComplete;
 }
 
 }  // namespace SoundPlayThread
@@ -140,7 +127,7 @@ void TSoundPlayThread::Abandon() {
   abandoned_ = true;
   // Unless a newer request has filled it, Sound1 holds this request's samples
   // not taken over yet (or nothing): nobody will play them.
-  if (!Superseded()) Sound1 = {};
+  if (!Superseded()) ReleaseSound(Sound1);
 }
 
 bool TSoundPlayThread::Superseded() const { return latestRequest.load() != request_; }
@@ -214,7 +201,7 @@ void TSoundPlayThread::PlaySound1() {
   } catch (...) {
     errorText = QStringLiteral("Exception: unknown error");
   }
-  sound_ = {};  // also after an error: nothing of the span stays
+  ReleaseSound(sound_);  // also after an error: nothing of the span stays
 
   // Errors are reported after the clean-up, in a box without owner that
   // blocks no window while it waits for OK.
@@ -227,20 +214,32 @@ void TSoundPlayThread::PlaySound1() {
 void TSoundPlayThread::PlayRequest() {
   if (!TakeOverSamples()) return;
   const WAVEFORMATEX fmt = WaveFormat();
-  std::size_t samples = 0;
-  auto buf = InterleaveSamples(samples);
-  if (!buf || Abandoned()) return;
+  const std::size_t frames = Frames();
+  // Not cleared: every sample is written before the output plays it.
+  auto buf = std::make_unique_for_overwrite<std::int16_t[]>(sound_.Channels.size() * frames);
+  if (Abandoned()) return;
 
   HWAVEOUT hWave = nullptr;
   if (waveOutOpen(&hWave, WAVE_MAPPER, &fmt, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR)
     throw SoundPlayThread::Exception("SoundPlayerThread.Execute: waveOutOpen failed: " + LastErrorText());
   WAVEHDR hdr{};
   hdr.lpData = reinterpret_cast<char*>(buf.get());
-  hdr.dwBufferLength = DWORD(samples * sizeof(std::int16_t));
+  hdr.dwBufferLength = DWORD(sound_.Channels.size() * frames * sizeof(std::int16_t));
+  waveOutPrepareHeader(hWave, &hdr, sizeof hdr);
 
-  // The device gives the buffer back before it is closed and the buffer is
-  // released; then the controls are restored.
+  // The samples go into the buffer on another thread, slice by slice, while
+  // the start of the buffer already plays: the output plays what is marked
+  // filled. The buffer is written once its first part is there.
+  waveOutMarkFilled(hWave, &hdr, 0);
+  TFillMark interleaved(frames);
+  std::jthread interleaver;
+  // The interleaving ends before the device gives the buffer back and before
+  // the buffer is released; then the controls are restored.
   auto closeDevice = [&] {
+    if (interleaver.joinable()) {
+      interleaver.request_stop();
+      interleaver.join();
+    }
     waveOutReset(hWave);
     waveOutUnprepareHeader(hWave, &hdr, sizeof hdr);
     waveOutClose(hWave);
@@ -251,6 +250,18 @@ void TSoundPlayThread::PlayRequest() {
     });
   };
   try {
+    interleaver = std::jthread([&](std::stop_token stop) {
+      Interleave(
+          sound_.Channels, frames, buf.get(), [&] { return stop.stop_requested() || Abandoned(); }, sound_.Fill.get(),
+          [&](std::size_t done) {
+            waveOutMarkFilled(hWave, &hdr, DWORD(done * fmt.nBlockAlign));
+            interleaved.Publish(done);
+          });
+      ReleaseSound(sound_);  // its pages went back already; now the arrays go too
+      interleaved.GiveUp();  // the wait below ends also when the work stopped early
+    });
+    constexpr std::size_t kFirstPart = std::size_t(1) << 16;  // frames: over a second at common rates
+    interleaved.WaitFor(std::min(frames, kFirstPart));
     PlayUntilHeardOrStopped(hWave, hdr);
   } catch (...) {
     try {
@@ -287,20 +298,11 @@ WAVEFORMATEX TSoundPlayThread::WaveFormat() const {
   return fmt;
 }
 
-// One interleaved buffer: frame i holds channel 0, then channel 1, ... Its
-// memory is not cleared first, and the channels' memory goes back as the
-// samples move over, so the span is held about once all along; the buffer
-// holds everything afterwards. Null when a newer request or a closed window
-// stopped the work (before the device is opened).
-std::unique_ptr<std::int16_t[]> TSoundPlayThread::InterleaveSamples(std::size_t& Samples) {
+// The frames of the samples taken over: the length of the shortest channel.
+std::size_t TSoundPlayThread::Frames() const {
   std::size_t frames = sound_.Channels.empty() ? 0 : sound_.Channels[0].size();
   for (const TASWaveformSamples& channel : sound_.Channels) frames = std::min(frames, channel.size());
-  Samples = sound_.Channels.size() * frames;
-  auto buf = std::make_unique_for_overwrite<std::int16_t[]>(Samples);
-  const bool complete = Interleave(sound_.Channels, frames, buf.get(), [this] { return Abandoned(); });
-  sound_ = {};
-  if (!complete) buf.reset();
-  return buf;
+  return frames;
 }
 
 // Plays the one buffer and moves the position line every 100 ms until the
@@ -309,10 +311,7 @@ void TSoundPlayThread::PlayUntilHeardOrStopped(HWAVEOUT hWave, WAVEHDR& hdr) {
   Synchronize([this] {
     if (button_ && !Abandoned()) button_->setEnabled(false);
   });
-  if (!Abandoned()) {
-    waveOutPrepareHeader(hWave, &hdr, sizeof hdr);
-    waveOutWrite(hWave, &hdr, sizeof hdr);
-  }
+  if (!Abandoned()) waveOutWrite(hWave, &hdr, sizeof hdr);
   Sleep(500);
   while (waveOutUnprepareHeader(hWave, &hdr, sizeof hdr) == WAVERR_STILLPLAYING) {
     position_.wType = TIME_SAMPLES;

@@ -5,12 +5,16 @@
 // GUI thread). The samples it takes over from Sound1 when its turn comes, in
 // a hand-over on the GUI thread, leaving Sound1 empty: the span is never
 // copied, and a later Play never changes what a running thread reads. The
-// thread interleaves the samples into its one buffer, giving the channels'
-// memory back as it goes, plays the buffer once on the default wave output,
-// moves the play-position line every 100 ms, stops early on
-// PlaySoundStopper, and frees itself when done; nothing of the span is left
-// then. Every change to a control runs on the GUI thread through a blocking
-// hand-over; the GUI thread never waits for a playback thread.
+// thread opens the default wave output and writes its one buffer to it once
+// the buffer's first part is interleaved; another thread interleaves the rest
+// while the start plays (the output plays only what is there), giving the
+// channels' memory back as it goes. The samples of a long span may still be
+// being converted when the thread takes them over (TASSound::Fill); the
+// interleaving follows the conversion. The thread moves the play-position
+// line every 100 ms, stops early on PlaySoundStopper, and frees itself when
+// done; nothing of the span is left then. Every change to a control runs on
+// the GUI thread through a blocking hand-over; the GUI thread never waits for
+// a playback thread.
 //
 // One playback at a time: a new request makes a running playback stop within
 // about 10 ms, and the new thread starts its work only once the one before
@@ -22,6 +26,7 @@
 // so a destroyed control is never touched.
 #pragma once
 
+#include "playback/FillMark.h"
 #include "playback/WaveOut.h"
 
 #include <QPointer>
@@ -37,25 +42,50 @@
 #include <memory>
 #include <mutex>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 class TChart;
 
 namespace SoundPlayThread {
 
+// Leaves the elements a resize adds uninitialised: a span's arrays are
+// written in full right after they are sized, and clearing them first would
+// touch hundreds of megabytes for nothing.
+template <class T>
+struct TUninitialisedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = TUninitialisedAllocator<U>;
+  };
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    if constexpr (sizeof...(Args) == 0)
+      ::new (static_cast<void*>(p)) U;
+    else
+      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
 // One channel's signed 16-bit samples.
-using TASWaveformSamples = std::vector<std::int16_t>;
+using TASWaveformSamples = std::vector<std::int16_t, TUninitialisedAllocator<std::int16_t>>;
 
 // The samples handed to a playback: one array per output channel, all of the
 // same length (index 0 left, 1 right), and their rate.
 struct TASSound {
   std::vector<TASWaveformSamples> Channels;
   std::uint32_t SampleRate = 0;
+  // Null when every sample is there. Otherwise another thread is still
+  // writing the frames (all channels alike) and this says how many are done.
+  std::shared_ptr<TFillMark> Fill;
 };
+
+// Empties a sound; first waits for the frames still being written into it.
+void ReleaseSound(TASSound& sound);
 
 // The request of the last Play. Written and read on the GUI thread only.
 // Sound1 holds the samples until the playback takes them over (it is empty
-// from then on); Play empties it before it fills it again.
+// from then on); Play empties it (ReleaseSound) before it fills it again.
 extern TASSound Sound1;
 extern QPointer<QWidget> SenderStaticTextPlayPosition;
 extern QPointer<TChart> SenderChart1;
@@ -69,11 +99,15 @@ extern std::atomic<bool> PlaySoundStopper;
 extern WaveOut::MMTIME pmmt;
 
 // Interleaves the first `frames` frames of the channels into `out` (frame i
-// holds channel 0, then channel 1, ...) and gives the channels' memory back to
-// the system as it goes: their samples are not to be read afterwards. False
-// when `cancelled` answered true before the end.
+// holds channel 0, then channel 1, ...), a slice at a time, and gives the
+// channels' memory back to the system as it goes: their samples are not to be
+// read afterwards. Each slice waits until `filled` (unless null) counts its
+// frames; after it, `interleaved` (unless empty) is told how many frames of
+// `out` are done. False when `cancelled` answered true, or the filling gave
+// up, before the end.
 bool Interleave(std::vector<TASWaveformSamples>& channels, std::size_t frames, std::int16_t* out,
-                const std::function<bool()>& cancelled);
+                const std::function<bool()>& cancelled, const TFillMark* filled = nullptr,
+                const std::function<void(std::size_t)>& interleaved = {});
 
 }  // namespace SoundPlayThread
 
@@ -114,7 +148,7 @@ class TSoundPlayThread : public QThread {
   void PlayRequest();
   bool TakeOverSamples();
   WaveOut::WAVEFORMATEX WaveFormat() const;
-  std::unique_ptr<std::int16_t[]> InterleaveSamples(std::size_t& Samples);
+  std::size_t Frames() const;
   void PlayUntilHeardOrStopped(WaveOut::HWAVEOUT hWave, WaveOut::WAVEHDR& hdr);
 
   // Runs f on the GUI thread and waits for it; an error raised there is

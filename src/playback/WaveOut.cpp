@@ -112,6 +112,15 @@ class WaveOutDevice {
       if (h->dwFlags & WHDR_INQUEUE) return fail(WAVERR_STILLPLAYING, "The sound buffer is still playing");
     }
     h->dwFlags &= ~WHDR_PREPARED;
+    if (marked_ == h) marked_ = nullptr;
+    return MMSYSERR_NOERROR;
+  }
+
+  MMRESULT MarkFilled(WAVEHDR* h, DWORD bytes) {
+    std::lock_guard lock(mutex_);
+    if (!(h->dwFlags & WHDR_PREPARED)) return fail(WAVERR_UNPREPARED, "The sound buffer is not prepared");
+    marked_ = h;
+    markedFrames_ = std::min<std::uint64_t>(bytes / frameBytes_, framesOf(h));
     return MMSYSERR_NOERROR;
   }
 
@@ -209,7 +218,8 @@ class WaveOutDevice {
     }
     unsigned long done = 0;
     if (!paused_ && buffer_) {
-      done = static_cast<unsigned long>(std::min<std::uint64_t>(frames, framesOf(buffer_) - fed_));
+      const std::uint64_t filled = buffer_ == marked_ ? markedFrames_ : framesOf(buffer_);
+      done = static_cast<unsigned long>(std::min<std::uint64_t>(frames, filled - std::min(filled, fed_)));
       if (done > 0)
         BlockMove::Move(buffer_->lpData + fed_ * frameBytes_, out, std::intptr_t(std::uint64_t(done) * frameBytes_));
       fed_ += done;
@@ -276,6 +286,8 @@ class WaveOutDevice {
   std::mutex mutex_;
   PlayPosition position_{rate_, 0};
   WAVEHDR* buffer_ = nullptr;     // written, not yet heard to the end
+  WAVEHDR* marked_ = nullptr;     // a buffer only partly filled so far
+  std::uint64_t markedFrames_ = 0;  // its frames that are filled
   std::uint64_t bufferStart_ = 0;  // data frames handed over before it
   std::uint64_t fed_ = 0;          // its frames handed over
   PaTime lastCallback_ = 0;        // when the callback last ran (or the start)
@@ -394,6 +406,12 @@ MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh) {
   if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
   if (!pwh || cbwh != sizeof(WAVEHDR)) return fail(MMSYSERR_INVALPARAM, "Invalid sound buffer header");
   return hwo->Write(pwh);
+}
+
+MMRESULT waveOutMarkFilled(HWAVEOUT hwo, WAVEHDR* pwh, DWORD bytes) {
+  if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
+  if (!pwh) return fail(MMSYSERR_INVALPARAM, "Invalid sound buffer header");
+  return hwo->MarkFilled(pwh, bytes);
 }
 
 MMRESULT waveOutGetPosition(HWAVEOUT hwo, MMTIME* pmmt, UINT cbmmt) {

@@ -15,7 +15,11 @@
 //   buffers; the device plays no more. The buffer stays queued until
 //   waveOutReset gives it back.
 // - waveOutClose refuses (WAVERR_STILLPLAYING) while the buffer is queued.
-// A handle may be used from any one thread at a time; different handles are
+// - waveOutMarkFilled lets a buffer be written while it is still being filled:
+//   only its marked part is played, and past the mark the output hands over
+//   silence (not counted in the position) until more is marked.
+// A handle may be used from any one thread at a time, except that one other
+// thread may mark the filled part meanwhile; different handles are
 // independent.
 #pragma once
 
@@ -99,6 +103,10 @@ MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT uDeviceID, const WAVEFORMATEX* pwfx, D
 MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh);
 MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh);
 MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh);
+// Of a prepared buffer, only the first `bytes` hold their samples so far (a
+// whole frame count of them; more than the buffer means all). A buffer never
+// marked is whole; unpreparing it drops the mark.
+MMRESULT waveOutMarkFilled(HWAVEOUT hwo, WAVEHDR* pwh, DWORD bytes);
 MMRESULT waveOutGetPosition(HWAVEOUT hwo, MMTIME* pmmt, UINT cbmmt);
 MMRESULT waveOutPause(HWAVEOUT hwo);
 MMRESULT waveOutReset(HWAVEOUT hwo);

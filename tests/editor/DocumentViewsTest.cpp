@@ -213,10 +213,12 @@ TEST_F(Document, SpectrogramOfATinyRecordingHasColumnsButNoPoints) {
 
 // --- The play request ---
 
+using Samples = SoundPlayThread::TASWaveformSamples;
+
 TEST_F(Document, PlayRequestRoundsHalfToEvenAndKeepsTheLowSixteenBits) {
   const std::vector<double> values = {2.5,     3.5,      -2.5,  70000, -40000, 32767.5,
                                       1e16,    2251799813685249.0 /* 2^51 + 1 */, 0.49999999999999994, -0.5};
-  const std::vector<std::int16_t> expected = {2, 4, -2, 4464, 25536, -32768, 0, 1, 0, 0};
+  const Samples expected = {2, 4, -2, 4464, 25536, -32768, 0, 1, 0, 0};
   TTembrixDocument doc;
   fill(doc, static_cast<std::int32_t>(values.size()), 1000, [&](std::int32_t i) { return values[i]; }, negative);
   const TPlayRequest request = PlayRequest(doc, 0.0, 0.01, true, false);
@@ -229,10 +231,10 @@ TEST_F(Document, PlayRequestRoundsHalfToEvenAndKeepsTheLowSixteenBits) {
 TEST_F(Document, PlayRequestTakesTheOutputsFromTheChosenChannels) {
   TTembrixDocument doc;
   fill(doc, 4, 1000, counting, negative);
-  const std::vector<std::int16_t> left = {0, 1, 2, 3}, right = {0, -1, -2, -3};
+  const Samples left = {0, 1, 2, 3}, right = {0, -1, -2, -3};
   struct Case {
     bool left, right;
-    std::vector<std::int16_t> out0, out1;
+    Samples out0, out1;
   };
   for (const Case& c : {Case{true, true, left, right}, Case{true, false, left, left}, Case{false, true, right, right},
                         Case{false, false, right, left}}) {
@@ -242,12 +244,34 @@ TEST_F(Document, PlayRequestTakesTheOutputsFromTheChosenChannels) {
   }
 }
 
+// A span longer than what is converted at once is converted on by a thread of
+// its own; once its fill mark counts every frame, every sample is right, from
+// the chosen channels and starting at the span's first frame.
+TEST_F(Document, PlayRequestOfALongSpanIsFilledInTheBackground) {
+  const std::int32_t frames = std::int32_t(FilledAtOnce) * 3 + 12345;
+  TTembrixDocument doc;
+  fill(doc, frames, 1000, [](std::int32_t i) { return double(i % 30000); }, negative);
+  const TPlayRequest request = PlayRequest(doc, 0.007, double(frames) / 1000, false, true);
+  const std::size_t n = std::size_t(frames - 7);
+  ASSERT_TRUE(request.Fill);
+  EXPECT_EQ(request.Fill->Total(), n);
+  request.Fill->WaitAll();
+  ASSERT_EQ(request.Out0.size(), n);
+  ASSERT_EQ(request.Out1.size(), n);
+  std::size_t wrong = 0;
+  for (std::size_t i = 0; i < n; ++i)
+    wrong += request.Out0[i] != std::int16_t(-std::int32_t(i + 7)) || request.Out1[i] != request.Out0[i];
+  EXPECT_EQ(wrong, 0u);
+
+  EXPECT_FALSE(PlayRequest(doc, 0.0, double(FilledAtOnce) / 1000, true, true).Fill) << "filled at once";
+}
+
 TEST_F(Document, PlayRequestClipsTheSpanToTheLoadedFrames) {
   TTembrixDocument doc;
   fill(doc, 10, 1000, counting, negative);
   struct Case {
     double lo, hi;
-    std::vector<std::int16_t> out0;
+    Samples out0;
   };
   for (const Case& c : {Case{0.002, 0.005, {2, 3, 4}}, Case{0.005, 0.5, {5, 6, 7, 8, 9}},
                         Case{0.0101, 0.02, {}}, Case{-0.003, 0.002, {0, 1, 2, 3, 4}}, Case{0.006, 0.002, {}}}) {

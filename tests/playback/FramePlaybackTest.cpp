@@ -3,6 +3,7 @@
 // (EditorTestSupport.h gives the look inside the frame, FrameFixture.h the
 // frame laid out as the open flow does.)
 #include "EditorTestSupport.h"
+#include "editor/TembrixPlayRequest.h"
 #include "FrameFixture.h"
 #include "MonitorCapture.h"
 #include "playback/SoundPlayThread.h"
@@ -52,10 +53,10 @@ class FramePlayback : public FrameFixture {
     FrameFixture::TearDown();
   }
 
-  void load(std::uint16_t bits = 16) {
+  void load(std::uint16_t bits = 16, std::int64_t frames = kFrames) {
     const std::string file = path("tones.wav").toStdString();
     if (bits == 16)
-      writeWav(file, kCaptureRate, 16, 2, kFrames, [](std::int64_t f, int c) { return c == 0 ? leftAt(f) : rightAt(f); });
+      writeWav(file, kCaptureRate, 16, 2, frames, [](std::int64_t f, int c) { return c == 0 ? leftAt(f) : rightAt(f); });
     else
       writeWav(file, 8000, 8, 2, 8000, [](std::int64_t, int) { return 128; });
     FrameFixture::load(QString::fromStdString(file));
@@ -93,6 +94,43 @@ TEST_F(FramePlayback, PlaySendsTheSelectionOfBothChannelsToTheSink) {
   EXPECT_TRUE(recorder.messages().empty());
   capture.waitUntilCaptured(Clock::now());
   EXPECT_TRUE(findExact(capture.samples(), expected(48000, 48000, leftAt, rightAt)));
+}
+
+// Of a span longer than Play converts at once, the rest is converted and
+// interleaved while the start already plays. All of it is heard frame for
+// frame.
+TEST_F(FramePlayback, ALongSpanIsHeardWhole) {
+  const std::int64_t span = FilledAtOnce + kCaptureRate / 2;
+  load(16, span + 10);
+  select(0.0, double(span) / kCaptureRate);
+  MonitorCapture capture;
+  ASSERT_TRUE(playToEnd(15s));
+  EXPECT_TRUE(recorder.messages().empty());
+  capture.waitUntilCaptured(Clock::now());
+  EXPECT_TRUE(findExact(capture.samples(), expected(0, span, leftAt, rightAt)));
+}
+
+// A cut right after Play waits until the conversion of a long span has read
+// all it needs: the samples handed to the playback are those of the span
+// before the cut.
+TEST_F(FramePlayback, CuttingTheSpanRightAfterPlayLeavesTheRequestAsItWas) {
+  const std::int64_t span = 30 * kCaptureRate;
+  load(16, 2 * span);  // the cut moves the rest over the whole span
+  select(0.0, double(span) / kCaptureRate);
+  QTest::mouseClick(frame->Button1, Qt::LeftButton);
+  QTest::mouseClick(frame->ButtonSelectCut, Qt::LeftButton);
+  EXPECT_EQ(frame->arWAVENOP, span) << "the span was not cut";
+  // The playback takes the samples over through the event loop, which has not
+  // run yet.
+  ASSERT_TRUE(Sound1.Fill);
+  Sound1.Fill->WaitAll();
+  ASSERT_EQ(Sound1.Channels.size(), 2u);
+  ASSERT_EQ(Sound1.Channels[0].size(), std::size_t(span));
+  std::int64_t wrong = 0;
+  for (std::int64_t i = 0; i < span; ++i)
+    wrong += Sound1.Channels[0][std::size_t(i)] != leftAt(i) || Sound1.Channels[1][std::size_t(i)] != rightAt(i);
+  EXPECT_EQ(wrong, 0);
+  QTest::mouseClick(frame->ButtonStop, Qt::LeftButton);
 }
 
 TEST_F(FramePlayback, OneChosenChannelIsHeardOnBothOutputs) {

@@ -95,6 +95,41 @@ TEST(WaveOut, PlaysTheBufferSampleForSampleAndHoldsItUntilItsEndWasHeard) {
   for (double e : errors) EXPECT_LE(std::abs(e), 20.0 * kSlowdown) << "position off the heard sound by " << e << " ms";
 }
 
+// A buffer written while it is still being filled: only the marked part
+// plays, then silence that the position does not count, and the rest once it
+// is marked; the buffer is held until all of it has been heard.
+TEST(WaveOut, APartlyFilledBufferPlaysToTheMarkAndGoesOnWhenMoreIsMarked) {
+  MonitorCapture capture;
+  std::vector<std::int16_t> sound = stereoTones(kCaptureRate, 440, 1000);
+  const std::size_t frames = sound.size() / 2, first = kCaptureRate / 4;
+  const WAVEFORMATEX fmt = stereo16(kCaptureRate);
+  HWAVEOUT h = nullptr;
+  ASSERT_EQ(waveOutOpen(&h, WAVE_MAPPER, &fmt, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR) << LastErrorText();
+  WAVEHDR hdr = headerFor(sound);
+  EXPECT_EQ(waveOutMarkFilled(h, &hdr, 0), WAVERR_UNPREPARED);
+  ASSERT_EQ(waveOutPrepareHeader(h, &hdr, sizeof hdr), MMSYSERR_NOERROR);
+  ASSERT_EQ(waveOutMarkFilled(h, &hdr, DWORD(first * 4)), MMSYSERR_NOERROR);
+  ASSERT_EQ(waveOutWrite(h, &hdr, sizeof hdr), MMSYSERR_NOERROR);
+  std::this_thread::sleep_for(600ms);
+  EXPECT_EQ(positionOf(h), first);
+  EXPECT_EQ(waveOutUnprepareHeader(h, &hdr, sizeof hdr), WAVERR_STILLPLAYING);
+
+  ASSERT_EQ(waveOutMarkFilled(h, &hdr, hdr.dwBufferLength), MMSYSERR_NOERROR);
+  const auto deadline = Clock::now() + 5s;
+  while (waveOutUnprepareHeader(h, &hdr, sizeof hdr) == WAVERR_STILLPLAYING && Clock::now() < deadline)
+    std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(positionOf(h), frames);
+  EXPECT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
+
+  capture.waitUntilCaptured(Clock::now());
+  const auto captured = capture.samples();
+  const auto split = sound.begin() + 2 * std::ptrdiff_t(first);
+  const auto a = findExact(captured, std::vector<std::int16_t>(sound.begin(), split));
+  const auto b = findExact(captured, std::vector<std::int16_t>(split, sound.end()));
+  ASSERT_TRUE(a && b) << "a part of the buffer was not heard as written";
+  EXPECT_GE(*b, *a + first + kCaptureRate / 5) << "no silence while the rest was not marked";
+}
+
 TEST(WaveOut, PauseSilencesAtOnceAndResetGivesTheBufferBack) {
   MonitorCapture capture;
   std::vector<std::int16_t> sound = stereoTones(2 * kCaptureRate, 440, 1000);
