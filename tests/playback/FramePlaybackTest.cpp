@@ -248,6 +248,19 @@ TEST_F(FramePlayback, ClosingTheWindowWhilePlayingStopsTheSound) {
   EXPECT_LE(ms(capture.frameTime(double(*last)) - closed), 100.0 * kSlowdown);
 }
 
+// Closed right after Play of a long span, while its rest is still converted
+// and interleaved: the window waits until the conversion has read what it
+// needs of its channels, the playback stops, and no error is shown.
+TEST_F(FramePlayback, ClosingTheWindowRightAfterPlayOfALongSpanEndsCleanly) {
+  const std::int64_t span = 30 * kCaptureRate;
+  load(16, span);
+  select(0.0, double(span) / kCaptureRate);
+  QTest::mouseClick(frame->Button1, Qt::LeftButton);
+  frame.reset();
+  EXPECT_TRUE(waitFor([] { return !PlaybackUnderWay(); }, 5s));
+  EXPECT_TRUE(recorder.messages().empty());
+}
+
 TEST_F(FramePlayback, QuickClicksOpenTheDeviceOnceAndPlayTheSpanOnce) {
   load();
   select(1.0, 1.5);
