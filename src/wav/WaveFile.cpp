@@ -50,6 +50,15 @@ namespace {
 // either it loads nothing, since its format or its samples would be another file's.
 bool formatFound = false;
 bool dataFound = false;
+// Its "data" chunk declared no size and no chunk follows it: a recording whose writer
+// never came back to fill in the size, whose samples run to the end of the file.
+bool dataToEnd = false;
+
+// Why the last read loaded no frames, for NothingLoadedReason.
+enum class Refusal { None, NotRiff, NotWave, Format, NoFormat, NoData, Layout, NoRate };
+Refusal refusal = Refusal::None;
+std::uint32_t refusedId = 0;      // the first four bytes of a file that is not RIFF
+std::uint16_t refusedFormat = 0;  // the sample format of the first "fmt " refused
 
 constexpr std::uint32_t fourCC(const char (&id)[5]) {
   return std::uint32_t(std::uint8_t(id[0])) | std::uint32_t(std::uint8_t(id[1])) << 8 |
@@ -61,6 +70,15 @@ constexpr std::uint32_t idWAVE = fourCC("WAVE");
 constexpr std::uint32_t idFmt = fourCC("fmt ");
 constexpr std::uint32_t idData = fourCC("data");
 constexpr std::uint32_t idVctr = fourCC("vctr");
+
+constexpr std::uint16_t formatPcm = 1;
+constexpr std::uint16_t formatFloat = 3;
+// A "fmt " of at least 40 bytes whose sample format is a GUID at offset 24; a format
+// tag T stands there as T followed by these 14 bytes.
+constexpr std::uint16_t formatExtensible = 0xFFFE;
+constexpr std::size_t extensibleBytes = 40;
+constexpr std::uint8_t guidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                       0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 // Every position the chunk walk records is a 32-bit offset, so the reader keeps at
 // most this many bytes of a file; a RIFF file cannot address more.
@@ -117,6 +135,38 @@ TDateTime readRecordingDate() {
     throw EConvertError(std::string("'") + shown + "' is not a valid date and time");
   }
   return EncodeDateTime(year, month, day, hour, minute, 0);
+}
+
+// The sample format a "fmt " chunk of S bytes at `start` declares: its format tag,
+// or for the extensible wrapper the tag its GUID stands for (formatExtensible when
+// the chunk is too short for one or the GUID stands for no tag).
+std::uint16_t sampleFormat(std::size_t start, std::uint32_t S) {
+  if (FormatTag != formatExtensible || S < extensibleBytes) return FormatTag;
+  Buffer->Position = start + 24;
+  const std::uint16_t tag = ReadWD();
+  for (std::uint8_t expected : guidTail)
+    if (ReadBT() != expected) return formatExtensible;
+  return tag;
+}
+
+// Whether a chunk header can start at `at`: eight bytes inside the file, the first
+// four of them printable ASCII characters.
+bool isChunkHeader(std::size_t at) {
+  if (at > Buffer->Size() || Buffer->Size() - at < 8) return false;
+  for (std::size_t k = 0; k < 4; ++k) {
+    const std::uint8_t c = Buffer->ByteAt(at + k);
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  return true;
+}
+
+// Where the chunk after S bytes of contents at `start` begins: past the pad byte that
+// follows an odd size, unless its writer left the pad out, which shows as no chunk
+// header at the padded position but one right after the contents.
+std::size_t nextChunk(std::size_t start, std::uint32_t S) {
+  const std::size_t end = start + S;
+  if (S % 2 == 0 || (!isChunkHeader(end + 1) && isChunkHeader(end))) return end;
+  return end + 1;
 }
 
 // A sample of `width` bytes as the signed 16-bit holder takes it: one byte gives
@@ -181,6 +231,21 @@ std::size_t readFrames(TMemoryStream& file, std::size_t F, unsigned width, bool 
   return done;
 }
 
+// The bytes each sample of the last file read takes: BitsPerSample / 8 as declared,
+// or, when that is no whole byte or BlockAlign leaves room beyond it, the container
+// that BlockAlign gives each channel, which holds the sample at its top. A
+// BlockAlign too small for the declared samples is ignored as in any tag-1 file (its
+// 16 bits cannot hold a frame of many wide channels). 0 when the container cannot
+// hold the declared bits, or is wider than 8 bytes. Channels must not be 0.
+unsigned sampleBytes() {
+  const unsigned declared = BitsPerSample / 8;
+  if (BitsPerSample % 8 == 0 && declared > 0 && BlockAlign <= std::size_t(Channels) * declared) return declared;
+  const unsigned container = BlockAlign / Channels;
+  const bool fits = BlockAlign % Channels == 0 && container >= 1 && container <= 8 && BitsPerSample > 0 &&
+                    BitsPerSample <= 8 * container;
+  return fits ? container : 0;
+}
+
 // The time line and the two channels, as LoadWaveData hands them out.
 using Channels3 = std::array<IppBuffer<double>, 3>;
 
@@ -188,16 +253,23 @@ using Channels3 = std::array<IppBuffer<double>, 3>;
 // many frames it holds; 0, with `fresh` empty, when the file has none. It throws
 // on failure; what it allocated goes back with `fresh`.
 std::size_t readRecording(bool Reverse, Channels3& fresh) {
-  if (!formatFound || !dataFound) return 0;
-  const unsigned width = BitsPerSample / 8;
-  if (Channels == 0 || width == 0) throw EDivByZero("Division by zero");
+  const auto nothing = [](Refusal why) {
+    refusal = why;
+    return std::size_t{0};
+  };
+  if (!formatFound) return nothing(Refusal::NoFormat);
+  if (!dataFound) return nothing(Refusal::NoData);
+  if (Channels == 0) throw EDivByZero("Division by zero");
+  const unsigned width = sampleBytes();
+  if (width == 0) return nothing(Refusal::Layout);
 
   // Only whole frames that the file really holds are read, whatever "data" declares.
   std::size_t available = 0;
   if (Buffer && DataPos < Buffer->Size()) available = Buffer->Size() - DataPos;
-  const std::size_t dataBytes = std::min<std::size_t>(DataLen, available);
+  const std::size_t dataBytes = dataToEnd ? available : std::min<std::size_t>(DataLen, available);
   const std::size_t F = (dataBytes / Channels) / width;
-  if (F == 0 || SampleRate == 0) return 0;
+  if (F == 0) return nothing(Refusal::NoData);
+  if (SampleRate == 0) return nothing(Refusal::NoRate);
 
   const std::uint64_t L = BufferLength(F);
   // Asked before allocating: the allocator promises far more than the machine or
@@ -212,6 +284,7 @@ std::size_t readRecording(bool Reverse, Channels3& fresh) {
   const std::size_t read = readFrames(*Buffer, F, width, Reverse, fresh[0].get(), fresh[1].get(), fresh[2].get());
   if (read == 0) {  // the file lost its samples since GetWaveInfo
     for (IppBuffer<double>& p : fresh) p.reset();
+    refusal = Refusal::NoData;
   }
   return read;
 }
@@ -472,14 +545,19 @@ bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate) {
   // Nothing of the previous file may describe this one.
   FileLen = DataPos = DataLen = SampleRate = BytesPerSecond = 0;
   FormatTag = Channels = BlockAlign = BitsPerSample = 0;
-  formatFound = dataFound = false;
+  formatFound = dataFound = dataToEnd = false;
+  refusal = Refusal::None;
   RecordDate = modificationDate(FileName);
   Buffer.reset();
   Buffer = std::make_unique<TMemoryStream>(FileName);
 
-  if (ReadDW() != idRIFF) return IsWave = false;
+  const auto refuse = [](Refusal why) {
+    refusal = why;
+    return IsWave = false;
+  };
+  if ((refusedId = ReadDW()) != idRIFF) return refuse(Refusal::NotRiff);
   FileLen = ReadDW() + 8;
-  if (ReadDW() != idWAVE) return IsWave = false;
+  if (ReadDW() != idWAVE) return refuse(Refusal::NotWave);
 
   const std::size_t size = Buffer->Size();
   while (Buffer->Position < size) {
@@ -490,21 +568,27 @@ bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate) {
     if (id == idFmt) {
       formatFound = true;
       FormatTag = ReadWD();
-      if (FormatTag != 1) IsWave = false;
       Channels = ReadWD();
       SampleRate = ReadDW();
       BytesPerSecond = ReadDW();
       BlockAlign = ReadWD();
       BitsPerSample = ReadWD();
+      const std::uint16_t format = sampleFormat(start, S);
+      if (format != formatPcm && IsWave) {
+        refusedFormat = format;
+        refuse(Refusal::Format);
+      }
     } else if (id == idData) {
       dataFound = true;
       DataLen = S;
       DataPos = static_cast<std::uint32_t>(start);
+      dataToEnd = S == 0 && !isChunkHeader(start);
+      if (dataToEnd) break;
     } else if (id == idVctr) {
       RecordDate = readRecordingDate();
     }
     if (S > size - start) break;  // the chunk claims more than the file holds
-    Buffer->Position = start + S;
+    Buffer->Position = nextChunk(start, S);
   }
   return IsWave;
 }
@@ -520,6 +604,38 @@ std::int32_t LoadWaveData(const std::string& /*FileName*/, bool Reverse, pDouble
   LWRightCH = fresh[2].release();
   Buffer.reset();
   return static_cast<std::int32_t>(read);
+}
+
+std::string NothingLoadedReason() {
+  const std::string opened = " Открываются записи PCM WAV с отсчётами по 8–32 бит.";
+  const std::string format = "(формат " + std::to_string(refusedFormat) + ").";
+  switch (refusal) {
+    case Refusal::NotRiff:
+      if (refusedId == fourCC("RIFX"))
+        return "Файл WAV с обратным порядком байтов (RIFX). Открываются файлы WAV с прямым порядком байтов (RIFF).";
+      if (refusedId == fourCC("RF64") || refusedId == fourCC("BW64"))
+        return "Файл WAV с 64-битными размерами (" + std::string(reinterpret_cast<const char*>(&refusedId), 4) +
+               "). Открываются файлы WAV размером до 4 ГБ (RIFF).";
+      return "Файл не является файлом WAV.";
+    case Refusal::NotWave:
+      return "Файл не является файлом WAV.";
+    case Refusal::Format:
+      if (refusedFormat == formatFloat) return "Отсчёты с плавающей точкой " + format + opened;
+      if (refusedFormat == 0 || refusedFormat == formatExtensible) return "Неизвестный формат звука " + format + opened;
+      return "Сжатый звук " + format + opened;
+    case Refusal::NoFormat:
+      return "В файле нет описания формата звука.";
+    case Refusal::Layout:
+      return "Размеры отсчёта и кадра не согласованы (бит в отсчёте: " + std::to_string(BitsPerSample) +
+             ", каналов: " + std::to_string(Channels) + ", байт в кадре: " + std::to_string(BlockAlign) + ")." +
+             opened;
+    case Refusal::NoRate:
+      return "В файле указана частота дискретизации 0 Гц.";
+    case Refusal::None:
+    case Refusal::NoData:
+      break;
+  }
+  return "В файле нет звуковых данных.";
 }
 
 void SaveDataToWavFile(const std::string& FileName, bool /*Reverse*/, pDoubleArray& LWTime,

@@ -7,9 +7,13 @@
 // allocator (time line, left, right) and releases Buffer. SaveDataToWavFile writes
 // a 16-bit stereo PCM file with a fixed 44-byte header and never replaces a file.
 //
+// A chunk of odd size is followed by a pad byte; where a writer left it out (no chunk
+// header after the pad, one right after the contents) the walk goes on unpadded.
 // Nothing is read outside the file's bytes: a chunk header cut off by the end of the
 // file ends the walk, and a "data" chunk that claims more bytes than the file holds
-// yields the whole frames that are really there.
+// yields the whole frames that are really there. A "data" chunk that declares 0
+// bytes and is followed by no chunk header is a recording whose writer never filled
+// in the size: its samples run to the end of the file.
 #pragma once
 
 #include "common/SharedTypes.h"
@@ -89,7 +93,7 @@ extern bool IsWave;                   // the last file read is a usable PCM WAV 
 extern std::uint32_t FileLen;         // RIFF size field + 8
 extern std::uint32_t DataPos;         // offset of the first byte of the "data" contents
 extern std::uint32_t DataLen;         // "data" size field, in bytes, as declared
-extern std::uint16_t FormatTag;       // 1 = PCM
+extern std::uint16_t FormatTag;       // as read: 1 = PCM, 0xFFFE = the extensible wrapper
 extern std::uint16_t Channels;
 extern std::uint32_t SampleRate;      // frames per second
 extern std::uint32_t BytesPerSecond;
@@ -117,14 +121,19 @@ static_assert(sizeof(TWaveHeader) == 44);
 
 // Opens FileName as Buffer and walks its chunks. RecordDate becomes the file's
 // modification time in local time, or the "vctr" date when the file has one.
-// Returns IsWave: true for a RIFF/WAVE file whose "fmt " chunks all say PCM.
+// Returns IsWave: true for a RIFF/WAVE file whose "fmt " chunks all say PCM, by
+// format tag 1 or by the extensible wrapper (tag 0xFFFE, at least 40 bytes) with
+// the PCM sub-format.
 bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate);
 
 // Converts the "data" samples of the file read by GetWaveInfo into three new
 // buffers of equal length (see BufferLength) and returns the number of frames.
-// Time line: (j + 1) / SampleRate seconds. 8-bit samples give 0…255, 16-bit their
-// signed value, wider ones their most significant 16 bits. Reverse swaps the
-// channels; with more than two channels the first two of each frame are read.
+// Time line: (j + 1) / SampleRate seconds. A sample takes BitsPerSample / 8 bytes,
+// or BlockAlign / Channels where that container is wider or the bits are no whole
+// byte (a container that cannot hold them, or wider than 8 bytes, loads nothing).
+// One byte gives 0…255, two their signed value, wider ones their most significant
+// 16 bits. Reverse swaps the channels; with more than two channels the first two
+// of each frame are read. No channels at all is "Division by zero".
 // The previous buffers are released once the new ones are filled. Buffers that do
 // not fit in the memory available (checked before anything is allocated), a refused
 // allocation or a failing read throw and leave them as they were. A file that
@@ -133,6 +142,11 @@ bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate);
 // buffers are released and set to null, and the result is 0.
 std::int32_t LoadWaveData(const std::string& FileName, bool Reverse, pDoubleArray& LWTime,
                           pDoubleArray& LWLeftCH, pDoubleArray& LWRightCH);
+
+// Why the last GetWaveInfo and LoadWaveData loaded no frames from a file they could
+// read, in one sentence or two for the person who chose it: what the file holds
+// and, where its format is the reason, what the program opens. Russian, UTF-8.
+std::string NothingLoadedReason();
 
 // Creates FileName (never replacing an existing file) and writes SizeF frames of
 // LWLeftCH/LWRightCH as 16-bit stereo PCM, each sample rounded ties-to-even and

@@ -26,8 +26,21 @@ class Riff {
     return *this;
   }
   Riff& fmt(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits, std::uint16_t tag = 1) {
-    std::uint16_t align = std::uint16_t(channels * (bits / 8));
-    return chunk("fmt ", le16(tag) + le16(channels) + le32(rate) + le32(rate * align) + le16(align) + le16(bits));
+    return fmtAligned(channels, rate, bits, std::uint16_t(channels * (bits / 8)), tag);
+  }
+  // "fmt " with a BlockAlign of its own: samples in containers wider than their bits.
+  Riff& fmtAligned(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits, std::uint16_t align,
+                   std::uint16_t tag = 1) {
+    return chunk("fmt ", fmtFields(tag, channels, rate, bits, align));
+  }
+  // The extensible "fmt " (tag 0xFFFE, 40 bytes): `bits` per sample container, the
+  // top `validBits` of them used, and the sub-format GUID of format tag `subFormat`
+  // (1 PCM, 3 floating point).
+  Riff& fmtExtensible(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits, std::uint16_t validBits,
+                      std::uint16_t subFormat = 1) {
+    const std::string guidTail("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
+    return chunk("fmt ", fmtFields(0xFFFE, channels, rate, bits, std::uint16_t(channels * (bits / 8))) + le16(22) +
+                             le16(validBits) + le32(3) + le16(subFormat) + guidTail);
   }
   // 16-bit frames, interleaved as given.
   Riff& data16(const std::vector<std::int16_t>& samples) { return chunk("data", pcm16(samples)); }
@@ -51,8 +64,20 @@ class Riff {
     for (std::int16_t v : samples) s += le16(std::uint16_t(v));
     return s;
   }
+  // Samples of `bytes` bytes each, little-endian (the low bytes of each value).
+  static std::string samples(const std::vector<std::int64_t>& values, int bytes) {
+    std::string s;
+    for (std::int64_t v : values)
+      for (int i = 0; i < bytes; ++i) s.push_back(char(std::uint64_t(v) >> (8 * i)));
+    return s;
+  }
 
  private:
+  static std::string fmtFields(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate, std::uint16_t bits,
+                               std::uint16_t align) {
+    return le16(tag) + le16(channels) + le32(rate) + le32(rate * align) + le16(align) + le16(bits);
+  }
+
   std::string body_;
 };
 

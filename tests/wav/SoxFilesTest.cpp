@@ -81,11 +81,28 @@ INSTANTIATE_TEST_SUITE_P(RatesWidthsChannels, SoxFiles,
                                   "ch_" + std::to_string(info.param.bits) + "bit";
                          });
 
-// sox's default for wide samples is the extensible header, whose format tag is not PCM.
-TEST_F(SoxFiles, ExtensibleHeaderIsNotPcm) {
-  std::string path = soxWrite({44100, 2, 24}, 10, "wav");
-  EXPECT_FALSE(load(path).isWave);
-  EXPECT_EQ(WaveFile::FormatTag, 0xFFFE);
+// sox's default for wide samples and for more than two channels is the extensible
+// header; it writes floating point on request, and to a pipe it cannot go back to
+// fill in the sizes.
+TEST_F(SoxFiles, ExtensibleFloatAndPipedFiles) {
+  for (SoxCase c : {SoxCase{44100, 2, 24}, SoxCase{8000, 4, 16}}) {
+    Loaded r = load(soxWrite(c, 10, "wav"));
+    ASSERT_TRUE(r.isWave) << c.channels;
+    EXPECT_EQ(WaveFile::FormatTag, 0xFFFE);
+    ASSERT_EQ(r.frames, 10);
+    EXPECT_EQ(r.left[9], sampleOf(9, 0));
+    EXPECT_EQ(r.right[9], sampleOf(9, 1));
+  }
+
+  const std::string raw = dir.write("in.raw", Riff::pcm16({1000, -1000, 2000, -2000}));
+  const std::string sox = "sox -D -t raw -r 8000 -e signed -b 16 -c 2 - ";
+  ASSERT_EQ(std::system((sox + "-e floating-point -b 32 '" + dir.file("f.wav") + "' < '" + raw + "'").c_str()), 0);
+  EXPECT_FALSE(load(dir.file("f.wav")).isWave);
+  EXPECT_EQ(WaveFile::FormatTag, 3);
+  ASSERT_EQ(std::system(("cat '" + raw + "' | " + sox + "-t wav - 2>/dev/null | cat > '" + dir.file("p.wav") + "'").c_str()), 0);
+  Loaded piped = load(dir.file("p.wav"));
+  EXPECT_GT(WaveFile::DataLen, 1000000u);
+  EXPECT_EQ(piped.right, (std::vector<double>{-1000, -2000}));
 }
 
 }  // namespace

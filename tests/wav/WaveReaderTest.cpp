@@ -401,13 +401,14 @@ TEST_F(WaveReader, DirectoriesAndPipesAreRefusedWithoutHanging) {
   EXPECT_THROW(WaveFile::GetWaveInfo(fifo, date), WaveFile::EFOpenError);
 }
 
-TEST_F(WaveReader, NoChannelsOrNarrowSamplesAreADivisionByZeroThatKeepsTheBuffers) {
+TEST_F(WaveReader, NoChannelsIsADivisionByZeroThatKeepsTheBuffers) {
   Buffers b;
   TDateTime date;
   ASSERT_TRUE(WaveFile::GetWaveInfo(dir.write("a.wav", Riff().fmt(1, 8000, 16).data16({1, 2}).bytes()), date));
   ASSERT_EQ(WaveFile::LoadWaveData("", false, b.time, b.left, b.right), 2);
   const pDoubleArray before[3] = {b.time, b.left, b.right};
-  for (auto fmt : {Riff().fmt(0, 8000, 16), Riff().fmt(1, 8000, 4)}) {
+  // (Samples narrower than a byte are read by their container: WaveVariantsTest.)
+  for (auto fmt : {Riff().fmt(0, 8000, 16), Riff().fmtAligned(0, 8000, 4, 0)}) {
     ASSERT_TRUE(WaveFile::GetWaveInfo(dir.write("z.wav", fmt.data16({1, 2}).bytes()), date));
     try {
       WaveFile::LoadWaveData("", false, b.time, b.left, b.right);
