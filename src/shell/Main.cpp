@@ -6,6 +6,7 @@
 #include "shell/FormTembrix.h"
 #include "shell/FrameLayout.h"
 #include "shell/WelcomePage.h"
+#include "wav/WaveFile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -39,9 +40,11 @@ TForm1::TForm1() {
 
 void TForm1::N1Click() {
   if (!OpenDialog1.Execute(this)) return;
-  // Only a regular file counts (links are followed): a directory, a pipe or a
-  // device would never read as a recording, and a pipe would block the reader.
-  if (!QFileInfo(OpenDialog1.FileName).isFile()) throw std::runtime_error("Файл не существует!");
+  // Only a regular file counts (links are followed): a pipe or a device would never
+  // read as a recording, and a pipe would block the reader.
+  const QFileInfo chosen(OpenDialog1.FileName);
+  if (!chosen.isFile())
+    throw std::runtime_error(chosen.exists() && !chosen.isDir() ? "Это не обычный файл." : "Файл не существует!");
 
   Form3 = new TForm3(MdiArea);
   TFrameTembrix& frame = *Form3->FrameTembrix1;
@@ -52,6 +55,9 @@ void TForm1::N1Click() {
   LayOutFrame(frame);
   Form3->show();
   MdiArea->setActiveSubWindow(Form3);
+  if (frame.arWAVENOP <= 0)
+    Dialogs::ShowMessage(this, QStringLiteral("Запись не загружена.\n") + QString::fromStdString(WaveFile::NothingLoadedReason()),
+                         QStringLiteral("Тембрикс"), Dialogs::Icon::Information);
 }
 
 void CreateForms() {

@@ -21,6 +21,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -166,7 +168,7 @@ TEST_F(OpenFlowTest, ReaderErrorLeavesEmptyWindowAndShowsMessage) {
   EXPECT_TRUE(recorder.messages().empty());
 }
 
-TEST_F(OpenFlowTest, FileTheReaderDoesNotAcceptGivesLaidOutEmptyWindow) {
+TEST_F(OpenFlowTest, FileTheReaderDoesNotAcceptGivesLaidOutEmptyWindowAndSaysWhy) {
   const QString text = dir.filePath(QStringLiteral("notes.wav"));
   QFile file(text);
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -174,9 +176,71 @@ TEST_F(OpenFlowTest, FileTheReaderDoesNotAcceptGivesLaidOutEmptyWindow) {
   file.close();
   TForm3* form = open(text);
   ASSERT_TRUE(form);
-  EXPECT_TRUE(recorder.messages().empty());
   EXPECT_EQ(form->FrameTembrix1->arWAVENOP, 0);
   EXPECT_EQ(AlignLayout::Align(form->FrameTembrix1->PanelDirect), AlignLayout::alTop);
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(Form1->MdiArea->activeSubWindow(), form);
+  const auto messages = recorder.messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, QStringLiteral("Запись не загружена.\nФайл не является файлом WAV."));
+  EXPECT_EQ(messages[0].caption, QStringLiteral("Тембрикс"));
+  EXPECT_EQ(messages[0].icon, Dialogs::Icon::Information);
+}
+
+TEST_F(OpenFlowTest, EachFileThatLoadsNothingSaysWhatItHolds) {
+  using wavtest::Riff;
+  const QString opened = QStringLiteral(" Открываются записи PCM WAV с отсчётами по 8–32 бит.");
+  const std::string pcm = Riff().fmt(2, 8000, 16).data16({1, 2}).bytes();
+  const struct {
+    std::string bytes;
+    QString reason;
+  } cases[] = {
+      {Riff().fmt(2, 8000, 32, 3).data16({1, 2}).bytes(), "Отсчёты с плавающей точкой (формат 3)." + opened},
+      {Riff().fmtExtensible(2, 8000, 32, 32, 3).data16({1, 2}).bytes(), "Отсчёты с плавающей точкой (формат 3)." + opened},
+      {Riff().fmt(2, 8000, 4, 2).data16({1, 2}).bytes(), "Сжатый звук (формат 2)." + opened},
+      {Riff().fmt(2, 8000, 16, 0).data16({1, 2}).bytes(), "Неизвестный формат звука (формат 0)." + opened},
+      {Riff().fmt(2, 8000, 16).chunk("LIST", "INFO").bytes(), QStringLiteral("В файле нет звуковых данных.")},
+      {Riff().fmt(2, 8000, 16).data16({1}).bytes(), QStringLiteral("В файле нет звуковых данных.")},
+      {Riff().data16({1, 2}).bytes(), QStringLiteral("В файле нет описания формата звука.")},
+      {Riff().fmt(2, 0, 16).data16({1, 2}).bytes(), QStringLiteral("В файле указана частота дискретизации 0 Гц.")},
+      {Riff().fmtAligned(2, 8000, 12, 3).data16({1, 2}).bytes(),
+       "Размеры отсчёта и кадра не согласованы (бит в отсчёте: 12, каналов: 2, байт в кадре: 3)." + opened},
+      {"RIFX" + pcm.substr(4), QStringLiteral("Файл WAV с обратным порядком байтов (RIFX). Открываются файлы WAV "
+                                              "с прямым порядком байтов (RIFF).")},
+      {"RF64" + pcm.substr(4),
+       QStringLiteral("Файл WAV с 64-битными размерами (RF64). Открываются файлы WAV размером до 4 ГБ (RIFF).")},
+      {"RIFF" + pcm.substr(4, 4) + "AVI " + pcm.substr(12), QStringLiteral("Файл не является файлом WAV.")},
+      {"", QStringLiteral("Файл не является файлом WAV.")},
+  };
+  for (const auto& c : cases) {
+    const QString path = dir.filePath(QStringLiteral("case.wav"));
+    QFile::remove(path);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(c.bytes.data(), qint64(c.bytes.size()));
+    file.close();
+    recorder.clear();
+    TForm3* form = open(path);
+    ASSERT_TRUE(form);
+    EXPECT_TRUE(form->isVisible());
+    const auto messages = recorder.messages();
+    ASSERT_EQ(messages.size(), 1u) << c.reason.toStdString();
+    EXPECT_EQ(messages[0].text, QStringLiteral("Запись не загружена.\n") + c.reason);
+  }
+}
+
+TEST_F(OpenFlowTest, NameThatIsNoRegularFileGetsNoWindow) {
+  const QString fifo = dir.filePath(QStringLiteral("pipe.wav"));
+  ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+  for (const QString& name : {fifo, QStringLiteral("/dev/null"), dir.path()}) {
+    recorder.clear();
+    open(name);
+    EXPECT_EQ(windowCount(), 1);
+    const auto messages = recorder.messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, name == dir.path() ? QStringLiteral("Файл не существует!") : QStringLiteral("Это не обычный файл."));
+    EXPECT_EQ(messages[0].icon, Dialogs::Icon::Stop);
+  }
 }
 
 TEST_F(OpenFlowTest, WindowTooSmallForTheControlPanelGetsEmptyDiagramPanel) {
