@@ -77,14 +77,17 @@ TEST_F(MainWindowTest, NamesThatAreNoFileAreRefusedWithoutWindow) {
   ASSERT_EQ(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
   ASSERT_TRUE(QFile::link(missing, dangling));
 
-  for (const QString& name : {missing, folder, pipe, dangling}) {
+  const QString device = QStringLiteral("/dev/null");
+  for (const QString& name : {missing, folder, pipe, dangling, device}) {
     SCOPED_TRACE(name.toStdString());
     recorder.clear();
     recorder.queueFileName(name);
     ClickOpen();
     const auto messages = recorder.messages();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, QStringLiteral("Файл не существует!"));
+    // A pipe or a device exists, but is no regular file.
+    const bool exists = name == pipe || name == device;
+    EXPECT_EQ(messages[0].text, exists ? QStringLiteral("Это не обычный файл.") : QStringLiteral("Файл не существует!"));
     EXPECT_EQ(messages[0].icon, Dialogs::Icon::Stop);
     EXPECT_EQ(messages[0].caption, TApplication::Title());
     EXPECT_EQ(windowCount(), 1);

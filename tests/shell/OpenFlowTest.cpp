@@ -21,8 +21,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <sys/stat.h>
-
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -226,20 +224,6 @@ TEST_F(OpenFlowTest, EachFileThatLoadsNothingSaysWhatItHolds) {
     const auto messages = recorder.messages();
     ASSERT_EQ(messages.size(), 1u) << c.reason.toStdString();
     EXPECT_EQ(messages[0].text, QStringLiteral("Запись не загружена.\n") + c.reason);
-  }
-}
-
-TEST_F(OpenFlowTest, NameThatIsNoRegularFileGetsNoWindow) {
-  const QString fifo = dir.filePath(QStringLiteral("pipe.wav"));
-  ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
-  for (const QString& name : {fifo, QStringLiteral("/dev/null"), dir.path()}) {
-    recorder.clear();
-    open(name);
-    EXPECT_EQ(windowCount(), 1);
-    const auto messages = recorder.messages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, name == dir.path() ? QStringLiteral("Файл не существует!") : QStringLiteral("Это не обычный файл."));
-    EXPECT_EQ(messages[0].icon, Dialogs::Icon::Stop);
   }
 }
 
