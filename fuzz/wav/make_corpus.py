@@ -18,6 +18,16 @@ def fmt(channels, rate, bits, tag=1, extra=b""):
     return chunk(b"fmt ", struct.pack("<HHIIHH", tag, channels, rate, rate * align, align, bits) + extra)
 
 
+def fmt_aligned(channels, rate, bits, align, tag=1):
+    return chunk(b"fmt ", struct.pack("<HHIIHH", tag, channels, rate, rate * align, align, bits))
+
+
+def fmt_extensible(channels, rate, bits, valid, sub=1):
+    align = channels * (bits // 8)
+    guid = struct.pack("<H", sub) + bytes([0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71])
+    return chunk(b"fmt ", struct.pack("<HHIIHHHHI", 0xFFFE, channels, rate, rate * align, align, bits, 22, valid, 3) + guid)
+
+
 def riff(*chunks, size=None):
     body = b"WAVE" + b"".join(chunks)
     return b"RIFF" + struct.pack("<I", len(body) if size is None else size) + body
@@ -56,6 +66,18 @@ seeds = {
     "narrow_bits": riff(fmt(1, 8000, 4), chunk(b"data", ramp)),
     "empty_data": riff(fmt(2, 8000, 16), chunk(b"data", b"")),
     "not_wave": b"RIFF\x04\x00\x00\x00AVI ",
+    "extensible16": riff(fmt_extensible(2, 48000, 16, 16), chunk(b"data", ramp)),
+    "extensible24in32": riff(fmt_extensible(2, 48000, 32, 24), chunk(b"data", ramp)),
+    "extensible_float": riff(fmt_extensible(2, 48000, 32, 32, sub=3), chunk(b"data", ramp)),
+    "odd_padded": riff(fmt(2, 8000, 16), chunk(b"inst", b"\x01" * 7) + b"\x00", chunk(b"data", ramp)),
+    "odd_unpadded": riff(fmt(2, 8000, 16), chunk(b"inst", b"\x01" * 7), chunk(b"data", ramp)),
+    "data_size_zero": riff(fmt(2, 8000, 16), chunk(b"data", ramp + b"\x01", size=0), size=0),
+    "data_zero_then_list": riff(fmt(2, 8000, 16), chunk(b"data", b""), chunk(b"LIST", ramp)),
+    "container12in2": riff(fmt_aligned(2, 8000, 12, 4), chunk(b"data", ramp)),
+    "container20in3": riff(fmt_aligned(1, 8000, 20, 3), chunk(b"data", ramp)),
+    "container24in4": riff(fmt_aligned(2, 8000, 24, 8), chunk(b"data", ramp)),
+    "container_packed": riff(fmt_aligned(2, 8000, 12, 3), chunk(b"data", ramp)),
+    "rifx": b"RIFX" + riff(fmt(2, 8000, 16), chunk(b"data", ramp))[4:],
     "tiny": b"RIFF",
 }
 
