@@ -149,24 +149,33 @@ std::uint16_t sampleFormat(std::size_t start, std::uint32_t S) {
   return tag;
 }
 
-// Whether a chunk header can start at `at`: eight bytes inside the file, the first
-// four of them printable ASCII characters.
-bool isChunkHeader(std::size_t at) {
-  if (at > Buffer->Size() || Buffer->Size() - at < 8) return false;
+// The id of a chunk header that can start at `at`: eight bytes inside the file, the
+// first four of them printable ASCII characters. 0 where there is none.
+std::uint32_t headerAt(std::size_t at) {
+  if (at > Buffer->Size() || Buffer->Size() - at < 8) return 0;
+  std::uint32_t id = 0;
   for (std::size_t k = 0; k < 4; ++k) {
     const std::uint8_t c = Buffer->ByteAt(at + k);
-    if (c < 0x20 || c > 0x7E) return false;
+    if (c < 0x20 || c > 0x7E) return 0;
+    id |= std::uint32_t(c) << (8 * k);
   }
-  return true;
+  return id;
 }
 
+bool isTakenId(std::uint32_t id) { return id == idFmt || id == idData || id == idVctr; }
+
 // Where the chunk after S bytes of contents at `start` begins: past the pad byte that
-// follows an odd size, unless its writer left the pad out, which shows as no chunk
-// header at the padded position but one right after the contents.
+// follows an odd size, unless its writer left the pad out. That shows as a chunk
+// header right after the contents and, one byte on, none, or only the tail of that
+// id and its size, which can be printable too (for "data", when its size's low byte
+// is); so a chunk this reader takes right after the contents wins over one it does
+// not take past the pad.
 std::size_t nextChunk(std::size_t start, std::uint32_t S) {
   const std::size_t end = start + S;
-  if (S % 2 == 0 || (!isChunkHeader(end + 1) && isChunkHeader(end))) return end;
-  return end + 1;
+  if (S % 2 == 0) return end;
+  const std::uint32_t padded = headerAt(end + 1), unpadded = headerAt(end);
+  const bool padLeftOut = unpadded != 0 && (padded == 0 || (isTakenId(unpadded) && !isTakenId(padded)));
+  return padLeftOut ? end : end + 1;
 }
 
 // A sample of `width` bytes as the signed 16-bit holder takes it: one byte gives
@@ -582,7 +591,7 @@ bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate) {
       dataFound = true;
       DataLen = S;
       DataPos = static_cast<std::uint32_t>(start);
-      dataToEnd = S == 0 && !isChunkHeader(start);
+      dataToEnd = S == 0 && headerAt(start) == 0;
       if (dataToEnd) break;
     } else if (id == idVctr) {
       RecordDate = readRecordingDate();
