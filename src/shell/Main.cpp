@@ -55,9 +55,10 @@ void TForm1::N1Click() {
   LayOutFrame(frame);
   Form3->show();
   MdiArea->setActiveSubWindow(Form3);
-  if (frame.arWAVENOP <= 0)
-    Dialogs::ShowMessage(this, QStringLiteral("Запись не загружена.\n") + QString::fromStdString(WaveFile::NothingLoadedReason()),
-                         QStringLiteral("Тембрикс"), Dialogs::Icon::Information);
+  if (frame.arWAVENOP <= 0) {
+    const QString why = QString::fromStdString(WaveFile::NothingLoadedReason());
+    Dialogs::ShowMessage(this, "Запись не загружена.\n" + why, QStringLiteral("Тембрикс"), Dialogs::Icon::Information);
+  }
 }
 
 void CreateForms() {

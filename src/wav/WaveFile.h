@@ -7,8 +7,9 @@
 // allocator (time line, left, right) and releases Buffer. SaveDataToWavFile writes
 // a 16-bit stereo PCM file with a fixed 44-byte header and never replaces a file.
 //
-// A chunk of odd size is followed by a pad byte; where a writer left it out (no chunk
-// header after the pad, one right after the contents) the walk goes on unpadded.
+// A chunk of odd size is followed by a pad byte; where a writer left it out (a chunk
+// header right after the contents, and past the pad none or only one the reader does
+// not take) the walk goes on unpadded.
 // Nothing is read outside the file's bytes: a chunk header cut off by the end of the
 // file ends the walk, and a "data" chunk that claims more bytes than the file holds
 // yields the whole frames that are really there. A "data" chunk that declares 0

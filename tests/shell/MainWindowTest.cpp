@@ -87,7 +87,8 @@ TEST_F(MainWindowTest, NamesThatAreNoFileAreRefusedWithoutWindow) {
     ASSERT_EQ(messages.size(), 1u);
     // A pipe or a device exists, but is no regular file.
     const bool exists = name == pipe || name == device;
-    EXPECT_EQ(messages[0].text, exists ? QStringLiteral("Это не обычный файл.") : QStringLiteral("Файл не существует!"));
+    EXPECT_EQ(messages[0].text,
+              exists ? QStringLiteral("Это не обычный файл.") : QStringLiteral("Файл не существует!"));
     EXPECT_EQ(messages[0].icon, Dialogs::Icon::Stop);
     EXPECT_EQ(messages[0].caption, TApplication::Title());
     EXPECT_EQ(windowCount(), 1);

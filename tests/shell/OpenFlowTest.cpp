@@ -194,7 +194,8 @@ TEST_F(OpenFlowTest, EachFileThatLoadsNothingSaysWhatItHolds) {
     QString reason;
   } cases[] = {
       {Riff().fmt(2, 8000, 32, 3).data16({1, 2}).bytes(), "Отсчёты с плавающей точкой (формат 3)." + opened},
-      {Riff().fmtExtensible(2, 8000, 32, 32, 3).data16({1, 2}).bytes(), "Отсчёты с плавающей точкой (формат 3)." + opened},
+      {Riff().fmtExtensible(2, 8000, 32, 32, 3).data16({1, 2}).bytes(),
+       "Отсчёты с плавающей точкой (формат 3)." + opened},
       {Riff().fmt(2, 8000, 4, 2).data16({1, 2}).bytes(), "Сжатый звук (формат 2)." + opened},
       {Riff().fmt(2, 8000, 16, 0).data16({1, 2}).bytes(), "Неизвестный формат звука (формат 0)." + opened},
       {Riff().fmt(2, 8000, 16).chunk("LIST", "INFO").bytes(), QStringLiteral("В файле нет звуковых данных.")},

@@ -99,7 +99,8 @@ TEST_F(SoxFiles, ExtensibleFloatAndPipedFiles) {
   ASSERT_EQ(std::system((sox + "-e floating-point -b 32 '" + dir.file("f.wav") + "' < '" + raw + "'").c_str()), 0);
   EXPECT_FALSE(load(dir.file("f.wav")).isWave);
   EXPECT_EQ(WaveFile::FormatTag, 3);
-  ASSERT_EQ(std::system(("cat '" + raw + "' | " + sox + "-t wav - 2>/dev/null | cat > '" + dir.file("p.wav") + "'").c_str()), 0);
+  const std::string pipe = "cat '" + raw + "' | " + sox + "-t wav - 2>/dev/null | cat > '" + dir.file("p.wav") + "'";
+  ASSERT_EQ(std::system(pipe.c_str()), 0);
   Loaded piped = load(dir.file("p.wav"));
   EXPECT_GT(WaveFile::DataLen, 1000000u);
   EXPECT_EQ(piped.right, (std::vector<double>{-1000, -2000}));

@@ -53,7 +53,8 @@ TEST_F(WaveVariants, OddChunkIsFollowedByAPadByteThatSomeWritersLeaveOut) {
   EXPECT_EQ(WaveFile::DataPos, 12u + 24 + 16 + 8);
   // Past the missing pad stand "ata" and the size's low byte: 4 is no letter, 32 a space.
   for (std::size_t frames : {1, 8}) {
-    Loaded unpadded = load(Riff().fmt(2, 8000, 16).chunk("inst", inst).data16(std::vector<std::int16_t>(2 * frames, 5)));
+    const std::vector<std::int16_t> samples(2 * frames, 5);
+    Loaded unpadded = load(Riff().fmt(2, 8000, 16).chunk("inst", inst).data16(samples));
     EXPECT_EQ(unpadded.left, std::vector<double>(frames, 5));
     EXPECT_EQ(WaveFile::DataPos, 12u + 24 + 15 + 8);
   }
