@@ -164,6 +164,14 @@ std::uint32_t headerAt(std::size_t at) {
 
 bool isTakenId(std::uint32_t id) { return id == idFmt || id == idData || id == idVctr; }
 
+// Whether a whole chunk stands at `at`: a header whose contents fit in the file. Quiet
+// 8-bit samples read as printable letters too, but not as a size that fits.
+bool chunkAt(std::size_t at) {
+  if (headerAt(at) == 0) return false;
+  Buffer->Position = at + 4;
+  return ReadDW() <= Buffer->Size() - at - 8;
+}
+
 // Where the chunk after S bytes of contents at `start` begins: past the pad byte that
 // follows an odd size, unless its writer left the pad out. That shows as a chunk
 // header right after the contents and, one byte on, none, or only the tail of that
@@ -591,7 +599,7 @@ bool GetWaveInfo(const std::string& FileName, TDateTime& RecordDate) {
       dataFound = true;
       DataLen = S;
       DataPos = static_cast<std::uint32_t>(start);
-      dataToEnd = S == 0 && headerAt(start) == 0;
+      dataToEnd = S == 0 && !chunkAt(start);
       if (dataToEnd) break;
     } else if (id == idVctr) {
       RecordDate = readRecordingDate();

@@ -73,6 +73,8 @@ TEST_F(WaveVariants, DataOfSizeZeroRunsToTheEndUnlessAChunkFollows) {
   EXPECT_EQ(r.left, (std::vector<double>{1, 3, 5}));
   EXPECT_EQ(r.right, (std::vector<double>{2, 4, 6}));
   EXPECT_EQ(WaveFile::BitsPerSample, 16);
+  // Quiet 8-bit samples just below the middle are printable letters.
+  EXPECT_EQ(load(Riff().fmt(1, 8000, 8).chunkDeclaring("data", 0, "~}~}~}~}~")).frames, 9);
 
   r = load(Riff().fmt(2, 8000, 16).data16({}).chunk("LIST", Riff::pcm16({1, 2, 3, 4})));
   EXPECT_TRUE(r.isWave);
