@@ -1,6 +1,5 @@
-// Watches what pointer the user sees while a command works: the application's
-// wait cursor, looked at whenever a widget paints (the charts repaint at once
-// while a command redraws them).
+// Watches what pointer the user sees while a command works: counts the paints
+// (the charts repaint at once while a command redraws them) under the wait cursor.
 #pragma once
 
 #include <QCoreApplication>
@@ -15,17 +14,11 @@ class WaitCursorAtPaint : public QObject {
   ~WaitCursorAtPaint() override { QCoreApplication::instance()->removeEventFilter(this); }
 
   int paintsWithWait = 0;
-  int paintsWithout = 0;
-
-  // Whether the wait cursor is up now.
-  static bool waiting() {
-    const QCursor* c = QGuiApplication::overrideCursor();
-    return c && c->shape() == Qt::WaitCursor;
-  }
 
  protected:
   bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint) ++(waiting() ? paintsWithWait : paintsWithout);
+    const QCursor* c = QGuiApplication::overrideCursor();
+    if (event->type() == QEvent::Paint && c && c->shape() == Qt::WaitCursor) ++paintsWithWait;
     return false;
   }
 };
