@@ -6,13 +6,13 @@
 #include <QFileSystemModel>
 #include <QFontMetrics>
 #include <QGuiApplication>
-#include <QPushButton>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
 #include <QLocale>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPointer>
+#include <QPushButton>
 #include <QThread>
 #include <QTreeView>
 

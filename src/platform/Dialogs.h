@@ -32,17 +32,17 @@ void ShowMessage(QWidget* owner, const QString& text, const QString& caption, Ic
 // any thread.
 void ShowMessageNonModal(const QString& text, const QString& caption, Icon icon);
 
-// A question: the buttons named, the first the default, the last the answer to
-// Escape or to closing the box. The result is the index of the chosen button.
-// GUI thread only.
-int Ask(QWidget* owner, const QString& text, const QString& caption, const QStringList& buttons);
-
 struct Question {
   QString text;
   QString caption;
   QStringList buttons;
   bool hasOwner = false;
 };
+
+// A question box: the buttons named, the first the default, the last the
+// answer to Escape or to closing the box. The result is the index of the
+// chosen button. GUI thread only.
+int Ask(QWidget* owner, const QString& text, const QString& caption, const QStringList& buttons);
 
 enum class FileDialogKind { Open, Save };
 
