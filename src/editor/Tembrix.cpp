@@ -289,6 +289,7 @@ int TFrameTembrix::ComboBoxYChartItemIndex() const {
 // --- The document and its two views ---
 
 void TFrameTembrix::InputWaveFile() {
+  modified_ = false;
   if (ReadFile()) RepaintDiagramms(0, arWAVENOP);
 }
 
@@ -328,4 +329,9 @@ void TFrameTembrix::RepaintDiagFreq(std::int32_t n1, std::int32_t n2) {
     }
   Chart3->Refresh();
   Chart4->Refresh();
+}
+
+void TFrameTembrix::clearCharts() {
+  for (TChartSeries* s : std::initializer_list<TChartSeries*>{Series1, Series2, Series3, Series4}) s->Clear();
+  for (TChart* c : {Chart1, Chart2, Chart3, Chart4}) c->Refresh();
 }

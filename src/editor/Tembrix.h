@@ -87,6 +87,10 @@ class TFrameTembrix : public QFrame, private TTembrixDocument {
   using TTembrixDocument::timeToFrame;
   using TTembrixDocument::spanToFrames;
 
+  // True while the document holds edits that no file has: frames were cut
+  // since it was loaded or last saved successfully.
+  bool isModified() const { return modified_; }
+
   // --- Components (the design's names) ---
   QFrame* ScrollBox1;
   QFrame* PanelDirect;
@@ -141,6 +145,7 @@ class TFrameTembrix : public QFrame, private TTembrixDocument {
   friend struct TembrixTestAccess;  // tests and benchmarks look inside
 
   TTimeSelect TimeSelect;
+  bool modified_ = false;
   QPointer<TSoundPlayThread> SoundPlayThread;  // the playback this frame started last; null once it ended
   // While the last Play of this frame still converts its span, how far it got:
   // it reads the channels until then.
@@ -149,6 +154,8 @@ class TFrameTembrix : public QFrame, private TTembrixDocument {
   void RepaintDiagramms(std::int32_t n1, std::int32_t n2);
   void RepaintDiagAmplitude(std::int32_t n1, std::int32_t n2);
   void RepaintDiagFreq(std::int32_t n1, std::int32_t n2);
+  // Empties all four charts: nothing is left to show.
+  void clearCharts();
   void TimeSelectRedraw();
 
   void startPlayback(TPlayRequest Request);

@@ -3,6 +3,7 @@
 #include "editor/Tembrix.h"
 
 #include "blockmove/BlockMove.h"
+#include "platform/WaitCursor.h"
 #include "wav/WaveFile.h"
 
 #include <QComboBox>
@@ -56,10 +57,11 @@ void TFrameTembrix::ScrollBar1Scroll(QObject* /*Sender*/, int /*ScrollCode*/, in
 }
 
 void TFrameTembrix::ButtonSelectCutClick(QObject* /*Sender*/) {
+  const TWaitCursor busy;  // a long recording takes a while to move
   // Only frames that exist are removed. A selection taken from a view that no
-  // longer matches the document (a redraw of an emptied range keeps the old
-  // picture) could otherwise reach past the end and drive arWAVENOP below the
-  // selection or below zero.
+  // longer matches the document (a scroll after a cut clamps its range) could
+  // otherwise reach past the end and drive arWAVENOP below the selection or
+  // below zero.
   const std::int32_t n1 = std::clamp(timeToFrame(TimeSelect.Lo), 0, arWAVENOP);
   const std::int32_t n2 = std::clamp(timeToFrame(TimeSelect.Hi), n1, arWAVENOP);
   const std::int32_t removed = n2 - n1;
@@ -70,11 +72,20 @@ void TFrameTembrix::ButtonSelectCutClick(QObject* /*Sender*/) {
   BlockMove::Move(arLeftCH + n2, arLeftCH + n1, bytes);
   BlockMove::Move(arRightCH + n2, arRightCH + n1, bytes);
   arWAVENOP -= removed;
+  if (removed > 0) modified_ = true;
 
-  // The series still hold the points of the view drawn before the cut.
-  const std::int32_t a = timeToFrame(Series1->XValues.MinValue());
-  const std::int32_t b = timeToFrame(Series1->XValues.MaxValue());
-  RepaintDiagramms(a, saturate(static_cast<std::int64_t>(b) - removed));
+  // The series still hold the points of the view drawn before the cut: the
+  // same view less what was cut. When that is nothing (the whole view was
+  // cut), the old picture must not stay: the charts show the whole remaining
+  // recording, or nothing once no frame is left.
+  std::int32_t a = timeToFrame(Series1->XValues.MinValue());
+  std::int32_t b = saturate(static_cast<std::int64_t>(timeToFrame(Series1->XValues.MaxValue())) - removed);
+  if (arWAVENOP == 0)
+    clearCharts();
+  else if (!ClampRange(a, b))
+    RepaintDiagramms(0, arWAVENOP);
+  else
+    RepaintDiagramms(a, b);
   SpeedButtonSelectClick(nullptr);
 }
 
@@ -123,8 +134,10 @@ void TFrameTembrix::ButtonFileSaveClick(QObject* /*Sender*/) {
   const QFileInfo target(SaveDialog1.FileName);
   if (target.exists() && !target.isDir())
     throw EFileExists("Файл уже существует. Невозможно перезаписать!");
+  const TWaitCursor busy;
   WaveFile::SaveDataToWavFile(SaveDialog1.FileName.toStdString(), false, arTimeLine, arLeftCH, arRightCH,
                               arWAVENOP);
+  modified_ = false;  // the file holds the document as it is now
 }
 
 void TFrameTembrix::Chart1MouseWheel(TChart*, Qt::KeyboardModifiers, int, QPoint, bool&) {}

@@ -11,9 +11,10 @@ using IPPDynamic::IppBuffer;
 
 namespace {
 
-// Which frames of a span of WAVENOPCUT frames a view shows: n of them, k apart
-// from the first on. A span of at most `most` frames is shown whole; a longer
-// one as `most` frames, WAVENOPCUT div `most` apart (the rest at the end is left out).
+// Which columns of a span of WAVENOPCUT frames the spectrogram shows: n of
+// them, k frames apart from the first on. A span of at most `most` frames is
+// shown whole; a longer one as `most` columns, WAVENOPCUT div `most` apart
+// (the last column starts within one step of the end).
 struct TThinning {
   std::int32_t k = 1;
   std::int32_t n = 0;
@@ -23,12 +24,30 @@ TThinning thinning(std::int32_t WAVENOPCUT, std::int32_t most) {
   return {WAVENOPCUT / most, most};
 }
 
+// Which frames of a span of WAVENOPCUT frames the waveform shows: n of them, k
+// apart from the first on, and the span's last frame as the n-th when the
+// steps do not land on it (`lastAdded`). A span longer than `most` frames gets
+// the smallest step that still reaches its last frame within `most` points:
+// ⌈(WAVENOPCUT − 1) / (most − 1)⌉.
+struct TWaveThinning {
+  std::int32_t k = 1;
+  std::int32_t n = 0;
+  bool lastAdded = false;
+};
+TWaveThinning waveThinning(std::int32_t WAVENOPCUT, std::int32_t most) {
+  if (WAVENOPCUT <= most) return {1, WAVENOPCUT, false};
+  const std::int32_t reach = WAVENOPCUT - 1;  // from the first frame to the last
+  const std::int32_t k = (reach + most - 2) / (most - 1);
+  const bool lastAdded = reach % k != 0;
+  return {k, reach / k + 1 + (lastAdded ? 1 : 0), lastAdded};
+}
+
 }  // namespace
 
 std::optional<TWaveformPoints> WaveformPoints(const TTembrixDocument& Doc, std::int32_t n1, std::int32_t n2) {
   if (!Doc.ClampRange(n1, n2)) return std::nullopt;
 
-  const auto [k, n] = thinning(n2 - n1, Nx1);
+  const auto [k, n, lastAdded] = waveThinning(n2 - n1, Nx1);
 
   TWaveformPoints points;
   points.X.resize(static_cast<std::size_t>(n));
@@ -41,9 +60,10 @@ std::optional<TWaveformPoints> WaveformPoints(const TTembrixDocument& Doc, std::
   // misses the caches; the reads a few steps ahead are started early, so that
   // they arrive while these are stored.
   constexpr std::int32_t ahead = 16;
+  const std::int32_t stepped = lastAdded ? n - 1 : n;  // the points k apart
   for (std::int32_t i = 0; i < n; ++i) {
-    const std::int64_t j = n1 + static_cast<std::int64_t>(i) * k;
-    if (k > 1 && i + ahead < n) {
+    const std::int64_t j = i < stepped ? n1 + static_cast<std::int64_t>(i) * k : n2 - 1;
+    if (k > 1 && i + ahead < stepped) {
       const std::int64_t later = j + static_cast<std::int64_t>(ahead) * k;
       __builtin_prefetch(time + later);
       __builtin_prefetch(left + later);

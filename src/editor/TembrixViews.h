@@ -16,9 +16,11 @@ constexpr std::int32_t Nx1 = 10000;
 constexpr std::int32_t Nx2 = 300;
 }  // namespace Tembrix
 
-// The waveform of frames n1 … n2 − 1, thinned to at most Nx1 points by taking
-// the first frame of every step: X is the frame's time, Left and Right its two
-// sample values, in the order the series receive them.
+// The waveform of frames n1 … n2 − 1: X is the frame's time, Left and Right its
+// two sample values, in the order the series receive them. A range of more
+// than Nx1 frames is thinned to at most Nx1 points, one frame per step of
+// k = ⌈(n2 − n1 − 1) / (Nx1 − 1)⌉ from n1 on, and ends with frame n2 − 1 even
+// when the steps do not land on it, so that the chart spans the whole range.
 struct TWaveformPoints {
   std::vector<double> X;
   std::vector<double> Left;

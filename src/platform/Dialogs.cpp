@@ -5,12 +5,14 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
 #include <QLocale>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPointer>
+#include <QPushButton>
 #include <QThread>
 #include <QTreeView>
 
@@ -70,9 +72,27 @@ void widenFileList(QFileDialog* dialog) {
   header->resizeSection(3, metrics.horizontalAdvance(QStringLiteral("00.00.0000 00:00")) + pad);
 }
 
+// A dialog waits for the user: while it is up the pointer is an arrow, also
+// when the work that brought it up shows the wait cursor.
+class TArrowWhileAsking {
+ public:
+  TArrowWhileAsking() : lifted_(QGuiApplication::overrideCursor() != nullptr) {
+    if (lifted_) QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+  }
+  ~TArrowWhileAsking() {
+    if (lifted_) QGuiApplication::restoreOverrideCursor();
+  }
+  TArrowWhileAsking(const TArrowWhileAsking&) = delete;
+  TArrowWhileAsking& operator=(const TArrowWhileAsking&) = delete;
+
+ private:
+  bool lifted_;
+};
+
 // Dialogs live on the heap and are watched: should their owner window go while
 // they run, it takes the dialog with it, and nothing frees it a second time.
 void showBox(QWidget* owner, const Message& m) {
+  const TArrowWhileAsking arrow;
   const QPointer<QMessageBox> box = new QMessageBox(qtIcon(m.icon), m.caption, m.text, QMessageBox::Ok, owner);
   box->exec();
   delete box.data();
@@ -117,11 +137,33 @@ void ShowMessageNonModal(const QString& text, const QString& caption, Icon icon)
   }, Qt::QueuedConnection);
 }
 
+int Ask(QWidget* owner, const QString& text, const QString& caption, const QStringList& buttons) {
+  const Question q{text, caption, buttons, owner != nullptr};
+  if (Responder* r = currentResponder.load()) return r->question(q);
+  const int escape = static_cast<int>(buttons.size()) - 1;
+  const TArrowWhileAsking arrow;
+  const QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Question, caption, text, QMessageBox::NoButton, owner);
+  std::vector<QPushButton*> pushed;
+  for (const QString& name : buttons) pushed.push_back(box->addButton(name, QMessageBox::ActionRole));
+  if (!pushed.empty()) {
+    box->setDefaultButton(pushed.front());
+    box->setEscapeButton(pushed.back());
+  }
+  box->exec();
+  int answer = escape;
+  if (box)
+    for (std::size_t i = 0; i < pushed.size(); ++i)
+      if (box->clickedButton() == pushed[i]) answer = static_cast<int>(i);
+  delete box.data();
+  return answer;
+}
+
 bool TFileDialog::Execute(QWidget* owner) {
   std::optional<QString> answer;
   if (Responder* r = currentResponder.load()) {
     answer = r->fileName(*this);
   } else {
+    const TArrowWhileAsking arrow;
     const QPointer<QFileDialog> dialog = new QFileDialog(owner);
     // The toolkit's own dialog, in the application's language on every desktop.
     dialog->setOption(QFileDialog::DontUseNativeDialog, true);
@@ -163,6 +205,25 @@ std::optional<QString> Recorder::fileName(const TFileDialog& dialog) {
   return answer;
 }
 
+int Recorder::question(const Question& q) {
+  std::lock_guard lock(mutex_);
+  questions_.push_back(q);
+  if (buttons_.empty()) return static_cast<int>(q.buttons.size()) - 1;
+  const int answer = buttons_.front();
+  buttons_.erase(buttons_.begin());
+  return answer;
+}
+
+void Recorder::queueAnswer(int button) {
+  std::lock_guard lock(mutex_);
+  buttons_.push_back(button);
+}
+
+std::vector<Question> Recorder::questions() const {
+  std::lock_guard lock(mutex_);
+  return questions_;
+}
+
 void Recorder::queueFileName(std::optional<QString> answer) {
   std::lock_guard lock(mutex_);
   answers_.push_back(answer ? (answer->isNull() ? QStringLiteral("") : *answer) : QString());
@@ -183,6 +244,8 @@ void Recorder::clear() {
   messages_.clear();
   answers_.clear();
   filters_.clear();
+  questions_.clear();
+  buttons_.clear();
 }
 
 void setResponder(Responder* r) { currentResponder.store(r); }

@@ -32,6 +32,18 @@ void ShowMessage(QWidget* owner, const QString& text, const QString& caption, Ic
 // any thread.
 void ShowMessageNonModal(const QString& text, const QString& caption, Icon icon);
 
+struct Question {
+  QString text;
+  QString caption;
+  QStringList buttons;
+  bool hasOwner = false;
+};
+
+// A question box: the buttons named, the first the default, the last the
+// answer to Escape or to closing the box. The result is the index of the
+// chosen button. GUI thread only.
+int Ask(QWidget* owner, const QString& text, const QString& caption, const QStringList& buttons);
+
 enum class FileDialogKind { Open, Save };
 
 // A file dialog component with the properties the forms set at design time.
@@ -53,6 +65,8 @@ class Responder {
   virtual void message(const Message& m) = 0;
   // nullopt means the user cancelled.
   virtual std::optional<QString> fileName(const TFileDialog& dialog) = 0;
+  // The index of the button chosen; by default the last one (Escape).
+  virtual int question(const Question& q) { return static_cast<int>(q.buttons.size()) - 1; }
 };
 
 // A ready-made responder that records messages and answers file dialogs from a queue.
@@ -60,8 +74,12 @@ class Recorder : public Responder {
  public:
   void message(const Message& m) override;
   std::optional<QString> fileName(const TFileDialog& dialog) override;
+  int question(const Question& q) override;
 
   void queueFileName(std::optional<QString> answer);
+  // The button index the next question gets; an empty queue answers Escape.
+  void queueAnswer(int button);
+  std::vector<Question> questions() const;
   std::vector<Message> messages() const;
   std::vector<QString> dialogFilters() const;  // Filter of each dialog asked, in order
   void clear();
@@ -71,6 +89,8 @@ class Recorder : public Responder {
   std::vector<Message> messages_;
   std::vector<QString> answers_;  // a null string stands for "cancel"
   std::vector<QString> filters_;
+  std::vector<Question> questions_;
+  std::vector<int> buttons_;
 };
 
 // nullptr restores the real dialogs. The responder must outlive its installation.

@@ -17,6 +17,14 @@ class TForm3 : public QMdiSubWindow {
   explicit TForm3(QMdiArea* mdiArea);
 
   TFrameTembrix* FrameTembrix1;  // fills the window
+
+  // Whether the window may close now. A recording with edits no file holds
+  // asks first: "Сохранить" saves (and allows closing only when the save
+  // succeeded), "Не сохранять" allows it, "Отмена" keeps the window.
+  bool MayClose();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
 };
 
 // The audio window opened most recently; null once that window is closed.

@@ -2,6 +2,7 @@
 
 #include "editor/Tembrix.h"
 #include "platform/Application.h"
+#include "platform/WaitCursor.h"
 #include "shell/FormFont.h"
 #include "shell/FormTembrix.h"
 #include "shell/FrameLayout.h"
@@ -10,6 +11,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFileInfo>
 #include <QMdiArea>
 #include <QMenuBar>
@@ -39,6 +41,7 @@ TForm1::TForm1() {
 }
 
 void TForm1::N1Click() {
+  const TWaitCursor busy;  // reading and drawing a long recording take a while; dialogs keep the arrow
   if (!OpenDialog1.Execute(this)) return;
   // Only a regular file counts (links are followed): a pipe or a device would never
   // read as a recording, and a pipe would block the reader.
@@ -59,6 +62,28 @@ void TForm1::N1Click() {
     const QString why = QString::fromStdString(WaveFile::NothingLoadedReason());
     Dialogs::ShowMessage(this, "Запись не загружена.\n" + why, QStringLiteral("Тембрикс"), Dialogs::Icon::Information);
   }
+}
+
+void TForm1::CloseWithoutAsking() {
+  askAboutEdits_ = false;
+  close();
+  askAboutEdits_ = true;  // a close refused for another reason asks again next time
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  // The audio windows go with the main window without a close of their own,
+  // so each is asked here, in the order they were opened.
+  if (askAboutEdits_)
+    for (QMdiSubWindow* child : MdiArea->subWindowList()) {
+      auto* audio = qobject_cast<TForm3*>(child);
+      if (!audio || !audio->FrameTembrix1->isModified()) continue;
+      MdiArea->setActiveSubWindow(audio);  // the user sees the recording asked about
+      if (!audio->MayClose()) {
+        event->ignore();
+        return;
+      }
+    }
+  QMainWindow::closeEvent(event);
 }
 
 void CreateForms() {

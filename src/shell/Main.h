@@ -24,6 +24,18 @@ class TForm1 : public QMainWindow {
 
   // The open flow. Errors leave it as exceptions for the default error handler.
   void N1Click();
+
+  // Closes the main window, and with it the program, without asking about
+  // unsaved edits: for a termination request, when nobody is there to answer.
+  void CloseWithoutAsking();
+
+ protected:
+  // Asks, window by window, about each audio window with unsaved edits, and
+  // stays open at the first that may not close.
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  bool askAboutEdits_ = true;
 };
 
 extern QPointer<TForm1> Form1;

@@ -41,7 +41,7 @@ void endRun() {
     QTimer::singleShot(20, qApp, endRun);
     return;
   }
-  if (Form1) Form1->close();
+  if (Form1) Form1->CloseWithoutAsking();  // nobody is there to answer a question
 }
 
 void endRunOnTermination(QObject* parent) {

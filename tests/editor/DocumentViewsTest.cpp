@@ -106,14 +106,14 @@ TEST_F(Document, WaveformTakesEveryFrameOfAShortRange) {
   EXPECT_EQ(points->X.back(), doc.arTimeLine[14]);
 }
 
-TEST_F(Document, WaveformThinsALongRangeToTheFirstFrameOfEveryStep) {
+TEST_F(Document, WaveformThinsALongRangeToOneFrameEveryStepAndItsLastFrame) {
   TTembrixDocument doc;
   fill(doc, 35000, 8000, counting, negative);
-  const auto points = WaveformPoints(doc, 1000, 35000);  // 34000 frames: step 3
+  const auto points = WaveformPoints(doc, 1000, 35000);  // 34000 frames: step ⌈33999 / 9999⌉ = 4
   ASSERT_TRUE(points);
-  ASSERT_EQ(points->X.size(), static_cast<std::size_t>(Nx1));
+  ASSERT_EQ(points->X.size(), 8501u);  // frames 1000, 1004, …, 34996, then 34999
   for (std::size_t i = 0; i < points->X.size(); ++i) {
-    const std::int32_t frame = 1000 + 3 * static_cast<std::int32_t>(i);
+    const std::int32_t frame = i + 1 < points->X.size() ? 1000 + 4 * static_cast<std::int32_t>(i) : 34999;
     ASSERT_EQ(points->Left[i], frame) << i;
     ASSERT_EQ(points->Right[i], -frame) << i;
     ASSERT_EQ(points->X[i], doc.arTimeLine[frame]) << i;

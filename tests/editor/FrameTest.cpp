@@ -230,26 +230,31 @@ TEST_F(Frame, TimeConvertsToFrameByRoundingHalfToEven) {
 
 // --- Waveform view ---
 
-TEST_F(Frame, WaveformDecimatesLongRangesToTenThousandPoints) {
+TEST_F(Frame, WaveformThinsLongRangesToAtMostTenThousandPointsEndingAtTheLastFrame) {
   loadCounting(60000);
   TFrameTembrix& f = *frame;
   struct Case {
     std::int32_t n1, n2, step;
-    std::int64_t last;
+    std::size_t points;
   };
-  for (const Case c : {Case{1000, 11000, 1, 10999},   // exactly 10 000: all of them
-                       Case{1000, 11001, 1, 10999},   // 10 001: the last frame is missing
-                       Case{1000, 21000, 2, 20998},   // 20 000: every second frame from n1
-                       Case{0, 25000, 2, 19998}}) {   // 25 000: the last 5 001 frames not shown
+  for (const Case c : {Case{1000, 11000, 1, 10000},   // exactly 10 000: all of them
+                       Case{1000, 11001, 2, 5001},    // 10 001: every second frame lands on the last
+                       Case{1000, 20999, 2, 10000},   // 19 999: the same, 10 000 points
+                       Case{1000, 21000, 3, 6668},    // 20 000: the last frame added after the steps
+                       Case{1000, 21001, 3, 6668},    // 20 001: likewise
+                       Case{0, 25000, 3, 8334}}) {    // 25 000: the steps land on frame 24 999
+    SCOPED_TRACE(testing::Message() << c.n1 << ".." << c.n2);
     T::RepaintDiagramms(f, c.n1, c.n2);
     const std::vector<std::int64_t> drawn = drawnFrames();
-    ASSERT_EQ(drawn.size(), 10000u) << c.n1 << ".." << c.n2;
+    ASSERT_EQ(drawn.size(), c.points);
     EXPECT_EQ(drawn.front(), c.n1);
-    EXPECT_EQ(drawn[1] - drawn[0], c.step);
-    EXPECT_EQ(drawn.back(), c.last);
-    EXPECT_EQ(f.Series1->YValues[9999], leftOf(c.last));
-    EXPECT_EQ(f.Series2->YValues[9999], rightOf(c.last));
-    EXPECT_DOUBLE_EQ(f.Chart1->BottomAxis->Maximum(), f.arTimeLine[c.last]);
+    EXPECT_EQ(drawn.back(), c.n2 - 1);
+    for (std::size_t i = 1; i + 1 < drawn.size(); ++i) ASSERT_EQ(drawn[i], c.n1 + std::int64_t(i) * c.step) << i;
+    EXPECT_GT(drawn.back(), drawn[drawn.size() - 2]);
+    EXPECT_LE(drawn.back() - drawn[drawn.size() - 2], c.step);
+    EXPECT_EQ(f.Series1->YValues[c.points - 1], leftOf(c.n2 - 1));
+    EXPECT_EQ(f.Series2->YValues[c.points - 1], rightOf(c.n2 - 1));
+    EXPECT_DOUBLE_EQ(f.Chart1->BottomAxis->Maximum(), f.arTimeLine[c.n2 - 1]);
   }
 }
 

@@ -1,5 +1,6 @@
 // The time selection and the view and edit commands, driven with real mouse
 // and keyboard events on a shown frame.
+#include "CursorProbe.h"
 #include "EditorTestSupport.h"
 #include "FrameFixture.h"
 
@@ -71,7 +72,7 @@ TEST_F(Commands, ModeOnSelectsTheWholeDrawnViewAndPlacesTheMarkers) {
   setMode(true);
   TFrameTembrix& f = *frame;
   EXPECT_EQ(sel().Lo, f.arTimeLine[0]);
-  EXPECT_EQ(sel().Hi, f.arTimeLine[79992]);  // step 8: the last point drawn
+  EXPECT_EQ(sel().Hi, f.arTimeLine[79999]);  // the last frame, the last point drawn
   for (QWidget* w : std::initializer_list<QWidget*>{f.ButtonSelectCut, f.ButtonMore, f.Button1, f.ButtonStop,
                                                     f.CheckBoxChannel1, f.CheckBoxChannel2})
     EXPECT_TRUE(w->isEnabled());
@@ -89,7 +90,7 @@ TEST_F(Commands, ModeOnSelectsTheWholeDrawnViewAndPlacesTheMarkers) {
   for (QWidget* w : std::initializer_list<QWidget*>{f.ButtonSelectCut, f.ButtonMore, f.Button1, f.ButtonStop,
                                                     f.CheckBoxChannel1, f.CheckBoxChannel2})
     EXPECT_FALSE(w->isEnabled());
-  EXPECT_EQ(sel().Hi, f.arTimeLine[79992]);  // kept while the mode is off
+  EXPECT_EQ(sel().Hi, f.arTimeLine[79999]);  // kept while the mode is off
 }
 
 TEST_F(Commands, HoverWidensBothMarkersAndLeavingNarrowsThem) {
@@ -202,13 +203,13 @@ TEST_F(Commands, ZoomScrollAndResetFollowTheWorkedExample) {
   EXPECT_EQ(firstDrawn(), 36719);  // round(0.51 × 71999)
 
   QTest::mouseClick(f.ButtonLess, Qt::LeftButton);
-  EXPECT_EQ(firstDrawn(), 0);  // the range (0, 79999): step 7
-  EXPECT_EQ(lastDrawn(), 69993);
+  EXPECT_EQ(firstDrawn(), 0);  // the range (0, 79999) up to its last frame
+  EXPECT_EQ(lastDrawn(), 79998);
   EXPECT_EQ(T::dn(f), 80000);
   EXPECT_FALSE(f.ScrollBar1->isEnabled());
   EXPECT_FALSE(f.ButtonLess->isEnabled());
   EXPECT_EQ(f.ScrollBar1->value(), 51);  // the position stays
-  EXPECT_EQ(sel().Hi, f.arTimeLine[69993]);
+  EXPECT_EQ(sel().Hi, f.arTimeLine[79998]);
 }
 
 TEST_F(Commands, ZoomAndScrollPositionsRoundHalfwayCasesToEven) {
@@ -260,8 +261,9 @@ TEST_F(Commands, CutMovesTheRestForwardAndKeepsTimeLineViewWidthAndScrollBar) {
   EXPECT_EQ(T::dn(f), 80000);
   EXPECT_FALSE(f.ScrollBar1->isEnabled());
   EXPECT_FALSE(f.ButtonLess->isEnabled());
-  // Redrawn from the old view (frames 0 … 79992 → a = 1, b = 79993) less 8000.
+  // Redrawn from the old view (frames 0 … 79999 → a = 1, b = 80000) less 8000.
   EXPECT_EQ(firstDrawn(), 1);
+  EXPECT_EQ(lastDrawn(), 71999);
   EXPECT_EQ(sel().Lo, f.arTimeLine[1]);
   EXPECT_EQ(f.Series1->YValues[0], leftOf(1));
 }
@@ -291,6 +293,66 @@ TEST_F(Commands, CutOfASelectionReachingPastTheEndRemovesOnlyExistingFrames) {
   select(50.0, 60.0);  // wholly past the end
   QTest::mouseClick(f.ButtonSelectCut, Qt::LeftButton);
   EXPECT_EQ(f.arWAVENOP, 72000);
+}
+
+// A cut that leaves nothing of the view drawn before it must not leave that
+// picture on screen.
+TEST_F(Commands, CutOfAZoomedViewShowsTheWholeRemainingRecording) {
+  loadCounting(240000);  // 30 s
+  TFrameTembrix& f = *frame;
+  select(10.0, 19.8);
+  QTest::mouseClick(f.ButtonMore, Qt::LeftButton);  // frames 80000 … 158399 drawn
+  ASSERT_EQ(firstDrawn(), 80000);
+  ASSERT_EQ(lastDrawn(), 158399);
+  QTest::mouseClick(f.ButtonSelectCut, Qt::LeftButton);  // the selection is the whole view
+  ASSERT_EQ(f.arWAVENOP, 240000 - 78399);
+  EXPECT_EQ(firstDrawn(), 0);
+  EXPECT_EQ(lastDrawn(), f.arWAVENOP - 1);
+  EXPECT_EQ(f.Series2->YValues[f.Series2->Count() - 1], rightOf(239999));
+  EXPECT_EQ(distinctX(*f.Series4).front(), f.arTimeLine[0]);
+  EXPECT_EQ(sel().Lo, f.arTimeLine[0]);  // the selection is the new view
+  EXPECT_EQ(sel().Hi, f.arTimeLine[f.arWAVENOP - 1]);
+}
+
+TEST_F(Commands, SelectingTheWholeViewReachesTheLastFrameAndCuttingItLeavesTheFirstFrameAlone) {
+  loadCounting(19999);
+  TFrameTembrix& f = *frame;
+  setMode(true);
+  EXPECT_EQ(sel().Hi, f.arTimeLine[19998]);
+  QTest::mouseClick(f.ButtonSelectCut, Qt::LeftButton);
+  // Frame 0 lies before the first drawn time's frame index, 1: only it is left.
+  ASSERT_EQ(f.arWAVENOP, 1);
+  ASSERT_EQ(f.Series1->Count(), 1);
+  EXPECT_EQ(f.Series1->XValues[0], f.arTimeLine[0]);
+  EXPECT_EQ(f.Series3->Count(), 0);  // a single frame has no spectrum
+  EXPECT_EQ(sel().Hi, f.arTimeLine[0]);
+}
+
+TEST_F(Commands, CutOfEveryFrameEmptiesAllFourCharts) {
+  loadCounting(30000);
+  TFrameTembrix& f = *frame;
+  select(0.0, 10.0);
+  QTest::mouseClick(f.ButtonSelectCut, Qt::LeftButton);
+  ASSERT_EQ(f.arWAVENOP, 0);
+  for (TChartSeries* s : std::initializer_list<TChartSeries*>{f.Series1, f.Series2, f.Series3, f.Series4})
+    EXPECT_EQ(s->Count(), 0);
+  QTest::mouseClick(f.ButtonSelectCut, Qt::LeftButton);  // nothing left to cut
+  EXPECT_EQ(f.arWAVENOP, 0);
+  EXPECT_EQ(f.Series1->Count(), 0);
+}
+
+TEST_F(Commands, CutAndSaveShowTheWaitCursorOnlyWhileTheyWork) {
+  loadCounting();
+  WaitCursorAtPaint probe;
+  select(1.0, 2.0);
+  QTest::mouseClick(frame->ButtonSelectCut, Qt::LeftButton);
+  EXPECT_GT(probe.paintsWithWait, 0);  // the charts were redrawn under it
+  EXPECT_FALSE(QGuiApplication::overrideCursor());
+  recorder.queueFileName(path("folder"));  // a folder: the writer cannot create the file
+  ASSERT_TRUE(QDir().mkdir(path("folder.wav")));
+  QTest::mouseClick(frame->ButtonFileSave, Qt::LeftButton);
+  ASSERT_EQ(recorder.messages().size(), 1u);
+  EXPECT_FALSE(QGuiApplication::overrideCursor());
 }
 
 // --- Scale of the waveform charts ---

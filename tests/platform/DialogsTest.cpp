@@ -1,11 +1,15 @@
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
+#include "platform/WaitCursor.h"
 
 #include <gtest/gtest.h>
 
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
+#include <functional>
 #include <stdexcept>
 
 namespace {
@@ -76,6 +80,39 @@ TEST_F(DialogsTest, FileDialogAppendsTheDefaultExtensionOnlyWhenTheNameHasNone) 
   EXPECT_FALSE(save.Execute(nullptr));
   EXPECT_EQ(save.FileName, QStringLiteral("/tmp/out.raw"));
   EXPECT_EQ(recorder.dialogFilters().size(), 3u);
+}
+
+// Runs `act` on the message box as soon as it is up and waiting.
+void whenBoxUp(std::function<void(QMessageBox&)> act) {
+  auto* timer = new QTimer;
+  QObject::connect(timer, &QTimer::timeout, [timer, act] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    timer->stop();
+    timer->deleteLater();
+    act(*box);
+  });
+  timer->start(10);
+}
+
+TEST(QuestionBox, AnswersTheChosenButtonEscapeTheLastAndShowsTheArrowMeanwhile) {
+  const QStringList buttons{QStringLiteral("Сохранить"), QStringLiteral("Не сохранять"), QStringLiteral("Отмена")};
+  const TWaitCursor busy;
+  QStringList shown;
+  Qt::CursorShape pointer = Qt::BlankCursor;
+  whenBoxUp([&](QMessageBox& box) {
+    for (QAbstractButton* b : box.buttons()) shown << b->text();
+    EXPECT_EQ(box.defaultButton(), box.buttons().front());
+    pointer = QGuiApplication::overrideCursor()->shape();
+    box.buttons()[1]->click();
+  });
+  EXPECT_EQ(Dialogs::Ask(nullptr, QStringLiteral("?"), QStringLiteral("Тембрикс"), buttons), 1);
+  EXPECT_EQ(shown, buttons);
+  EXPECT_EQ(pointer, Qt::ArrowCursor);
+
+  whenBoxUp([](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); });
+  EXPECT_EQ(Dialogs::Ask(nullptr, QStringLiteral("?"), QStringLiteral("Тембрикс"), buttons), 2);
+  EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);  // back once the box is gone
 }
 
 }  // namespace

@@ -1,15 +1,26 @@
+#include "CursorProbe.h"
+#include "editor/Tembrix.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
+#include "shell/FormTembrix.h"
 #include "shell/WelcomePage.h"
 #include "ShellTestSupport.h"
+#include "WaveBuilder.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMdiSubWindow>
+#include <QPointer>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QWebEngineView>
+
+#include <cstdint>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -23,6 +34,7 @@ class MainWindowTest : public testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Form1.data()));
   }
   void TearDown() override {
+    if (Form1) Form1->CloseWithoutAsking();  // edits a test left behind ask nothing
     CloseMainWindow();
     Dialogs::setResponder(nullptr);
   }
@@ -106,6 +118,149 @@ TEST_F(MainWindowTest, ClosingTheWelcomeWindowLeavesTheMainWindow) {
   ASSERT_TRUE(Form1);
   EXPECT_TRUE(Form1->isVisible());
   EXPECT_EQ(windowCount(), 0);
+}
+
+enum Answer { Save, DontSave, Cancel };
+
+// Closing an audio window or the main window while a recording holds edits
+// that no file has.
+class EditsOnClose : public MainWindowTest {
+ protected:
+  QString path(const QString& name) const { return dir.filePath(name); }
+  QString writeRecording(const QString& name, const std::string& bytes) {
+    QFile file(path(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()))
+      ADD_FAILURE() << "cannot write " << name.toStdString();
+    return path(name);
+  }
+  // One second at 8000 frames per second.
+  QString writeRecording(const QString& name) {
+    const std::vector<std::int16_t> samples(16000, 1000);
+    return writeRecording(name, wavtest::Riff().fmt(2, 8000, 16).data16(samples).bytes());
+  }
+  QPointer<TForm3> open(const QString& name) {
+    recorder.queueFileName(writeRecording(name));
+    ClickOpen();
+    return Form3;
+  }
+  // Selects the whole view and cuts it, with the frame's own buttons.
+  static void cut(TForm3* form) {
+    TFrameTembrix& frame = *form->FrameTembrix1;
+    QTest::mouseClick(frame.SpeedButtonSelect, Qt::LeftButton);
+    QTest::mouseClick(frame.ButtonSelectCut, Qt::LeftButton);
+    ASSERT_TRUE(frame.isModified());
+  }
+  static QString questionFor(const QString& file) {
+    return QStringLiteral("Запись «%1» изменена. Сохранить изменения?").arg(file);
+  }
+  static void deleteClosed() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+};
+
+TEST_F(EditsOnClose, WindowWithoutEditsOrSavedClosesWithoutAQuestion) {
+  EXPECT_TRUE(open(QStringLiteral("plain.wav"))->close());
+  QPointer<TForm3> saved = open(QStringLiteral("saved.wav"));
+  cut(saved);
+  recorder.queueFileName(path(QStringLiteral("saved-edit.wav")));
+  QTest::mouseClick(saved->FrameTembrix1->ButtonFileSave, Qt::LeftButton);
+  EXPECT_TRUE(saved->close());
+  EXPECT_TRUE(recorder.questions().empty());
+  EXPECT_TRUE(recorder.messages().empty());
+}
+
+TEST_F(EditsOnClose, EachAnswerOfTheAudioWindowsQuestion) {
+  QPointer<TForm3> form = open(QStringLiteral("запись.wav"));
+  cut(form);
+
+  recorder.queueAnswer(Cancel);
+  EXPECT_FALSE(form->close());
+  ASSERT_EQ(recorder.questions().size(), 1u);
+  const Dialogs::Question q = recorder.questions()[0];
+  EXPECT_EQ(q.caption, QStringLiteral("Тембрикс"));
+  EXPECT_EQ(q.text, questionFor(QStringLiteral("запись.wav")));
+  EXPECT_EQ(q.buttons, (QStringList{QStringLiteral("Сохранить"), QStringLiteral("Не сохранять"), QStringLiteral("Отмена")}));
+  EXPECT_TRUE(q.hasOwner);
+
+  // "Сохранить" whose save fails (the name exists): the error is shown, the window stays.
+  recorder.queueAnswer(Save);
+  recorder.queueFileName(writeRecording(QStringLiteral("taken.wav")));
+  EXPECT_FALSE(form->close());
+  ASSERT_EQ(recorder.messages().size(), 1u);
+  EXPECT_EQ(recorder.messages()[0].text, QStringLiteral("Файл уже существует. Невозможно перезаписать!"));
+  // "Сохранить" whose dialog is cancelled: nothing saved, the window stays.
+  recorder.queueAnswer(Save);
+  EXPECT_FALSE(form->close());
+  EXPECT_TRUE(form && form->FrameTembrix1->isModified());
+
+  // "Сохранить" that saves: the file holds the edited recording and the window goes.
+  recorder.queueAnswer(Save);
+  recorder.queueFileName(path(QStringLiteral("edited.wav")));
+  EXPECT_TRUE(form->close());
+  deleteClosed();
+  EXPECT_FALSE(form);
+  EXPECT_EQ(QFileInfo(path(QStringLiteral("edited.wav"))).size(), 44 + 4);  // the first frame is left
+  EXPECT_EQ(recorder.questions().size(), 4u);
+
+  // "Не сохранять": the window goes and nothing is written.
+  QPointer<TForm3> other = open(QStringLiteral("other.wav"));
+  cut(other);
+  recorder.queueAnswer(DontSave);
+  EXPECT_TRUE(other->close());
+  deleteClosed();
+  EXPECT_FALSE(other);
+  EXPECT_EQ(recorder.questions().size(), 5u);
+  EXPECT_EQ(recorder.dialogFilters().size(), 5u);  // two opens and three saves: nothing written
+}
+
+TEST_F(EditsOnClose, MainWindowAsksForEachEditedWindowInTurnAndStopsAtCancel) {
+  QPointer<TForm3> a = open(QStringLiteral("a.wav"));
+  cut(a);
+  QPointer<TForm3> plain = open(QStringLiteral("plain.wav"));
+  QPointer<TForm3> b = open(QStringLiteral("b.wav"));
+  cut(b);
+
+  // "Не сохранять" for a, "Отмена" for b: nothing closes, a keeps its edits.
+  recorder.queueAnswer(DontSave);
+  recorder.queueAnswer(Cancel);
+  EXPECT_FALSE(Form1->close());
+  deleteClosed();
+  ASSERT_TRUE(Form1 && a && b && plain);
+  ASSERT_EQ(recorder.questions().size(), 2u);
+  EXPECT_EQ(recorder.questions()[0].text, questionFor(QStringLiteral("a.wav")));
+  EXPECT_EQ(recorder.questions()[1].text, questionFor(QStringLiteral("b.wav")));
+  EXPECT_TRUE(a->FrameTembrix1->isModified());
+
+  // "Отмена" for a stops at once: b is not asked.
+  recorder.clear();
+  recorder.queueAnswer(Cancel);
+  EXPECT_FALSE(Form1->close());
+  EXPECT_EQ(recorder.questions().size(), 1u);
+
+  // "Сохранить" for a, "Не сохранять" for b: a is saved and everything closes.
+  recorder.clear();
+  recorder.queueAnswer(Save);
+  recorder.queueFileName(path(QStringLiteral("a-edited.wav")));
+  recorder.queueAnswer(DontSave);
+  EXPECT_TRUE(Form1->close());
+  deleteClosed();
+  EXPECT_FALSE(Form1 || a || b || plain);
+  EXPECT_EQ(recorder.questions().size(), 2u);  // once each, not again as the windows go
+  EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("a-edited.wav"))));
+}
+
+TEST_F(EditsOnClose, OpenShowsTheWaitCursorWhileItWorksAndRestoresItAfterAnError) {
+  WaitCursorAtPaint probe;
+  ASSERT_TRUE(open(QStringLiteral("a.wav")));
+  EXPECT_GT(probe.paintsWithWait, 0);
+  EXPECT_FALSE(QGuiApplication::overrideCursor());
+
+  // 31 February: the reader throws in the middle of the open.
+  const std::vector<std::int16_t> samples(200, 0);
+  recorder.queueFileName(writeRecording(QStringLiteral("bad-date.wav"),
+                                        wavtest::Riff().fmt(2, 8000, 16).vctr(0, 12, 31, 2, 20).data16(samples).bytes()));
+  ClickOpen();
+  ASSERT_EQ(recorder.messages().size(), 1u);
+  EXPECT_EQ(recorder.messages()[0].icon, Dialogs::Icon::Stop);
+  EXPECT_FALSE(QGuiApplication::overrideCursor());
 }
 
 }  // namespace

@@ -109,5 +109,8 @@ INSTANTIATE_TEST_SUITE_P(
                                     QStringLiteral("QFileDialog|Сохранить как")},
                     TerminationCase{"PlayFormatMismatchBox",
                                     {QStringLiteral("play"), QStringLiteral("%1/8.wav")},
-                                    QStringLiteral("QMessageBox|Несоответствие формата")}),
+                                    QStringLiteral("QMessageBox|Несоответствие формата")},
+                    TerminationCase{"QuestionAboutEdits",
+                                    {QStringLiteral("close"), QStringLiteral("%1/16.wav")},
+                                    QStringLiteral("QMessageBox|Тембрикс")}),
     [](const testing::TestParamInfo<TerminationCase>& info) { return std::string(info.param.name); });

@@ -8,6 +8,9 @@
 //   tembrix_termination_driver save <wav>     opens <wav>, then the save dialog
 //   tembrix_termination_driver play <wav>     opens <wav>, then Play (on an
 //                                             8-bit file: its message box)
+//   tembrix_termination_driver close <wav>    opens <wav>, cuts the whole view,
+//                                             then closes the main window: the
+//                                             question about the edits
 #include "editor/Tembrix.h"
 #include "platform/Dialogs.h"
 #include "shell/FormTembrix.h"
@@ -69,6 +72,12 @@ void poll() {
     _exit(3);
   }
   TFrameTembrix& frame = *Form3->FrameTembrix1;
+  if (step == QStringLiteral("close")) {
+    frame.SpeedButtonSelect->click();
+    frame.ButtonSelectCut->click();
+    QMetaObject::invokeMethod(Form1, &QWidget::close, Qt::QueuedConnection);
+    return;
+  }
   QPushButton* button = frame.ButtonFileSave;
   if (step == QStringLiteral("play")) {
     frame.SpeedButtonSelect->click();  // the selection mode makes Play usable
