@@ -1,9 +1,11 @@
 // The playback thread on the real test sound server, with real widgets: what
 // is heard, where the line stands, what happens to the Play button, and how a
 // stop, a failure, a closed window and a second request end a playback.
+#include "MemorySource.h"
 #include "MonitorCapture.h"
 #include "playback/SoundPlayThread.h"
 #include "PlaybackThreads.h"
+#include "SoundLibrarySpy.h"
 #include "WaitFor.h"
 
 #include "chart/TChart.h"
@@ -30,6 +32,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
 
 // What the GUI thread saw of the line and the button, with the time.
 struct Observation {
@@ -87,16 +90,13 @@ class PlaybackThread : public testing::Test {
   }
   void TearDown() override {
     waitFor([this] { return !thread && !PlaybackThreadsRunning(); });
+    Sound1 = {};
     Dialogs::setResponder(nullptr);
   }
 
   // Fills the globals as the Play command does and starts a thread.
   void play(const std::vector<std::int16_t>& interleaved, std::uint32_t rate, double lo) {
-    Sound1.Channels.assign(2, {});
-    for (std::size_t i = 0; i + 1 < interleaved.size(); i += 2) {
-      Sound1.Channels[0].push_back(interleaved[i]);
-      Sound1.Channels[1].push_back(interleaved[i + 1]);
-    }
+    Sound1.Channels = std::make_unique<MemorySource>(interleaved);
     Sound1.SampleRate = rate;
     SenderStaticTextPlayPosition = line;
     SenderChart1 = chart1;
@@ -131,8 +131,8 @@ TEST_F(PlaybackThread, PlaysItsOwnCopySampleForSampleWhileTheLineFollowsTheSound
   play(sound, kCaptureRate, 2.0);
   // The playback takes the samples over, leaving the globals empty, and a
   // later request must not change what it plays.
-  ASSERT_TRUE(waitFor([] { return Sound1.Channels.empty(); }));
-  Sound1.Channels.assign(2, TASWaveformSamples(10, 5));
+  EXPECT_FALSE(Sound1.Channels);
+  Sound1.Channels = std::make_unique<MemorySource>(std::vector<std::int16_t>(20, 5));
   ASSERT_TRUE(waitUntilFinished());
   const auto finished = Clock::now();
 
@@ -264,16 +264,16 @@ TEST_F(PlaybackThread, ASecondRequestStopsTheFirstAndPlaysItself) {
 
 TEST_F(PlaybackThread, RequestsReplacedBeforeTheirTurnOpenNoDeviceAndOnlyTheLastIsHeard) {
   MonitorCapture capture;
-  const auto opensBefore = WaveOut::OpenCalls();
+  const auto opensBefore = SoundLibrarySpy::OpenAttempts();
   // Ten requests before any could take its samples: only the last one plays.
   for (int i = 0; i < 9; ++i) play(stereoTones(kCaptureRate / 2, 300 + 20 * i, 900), kCaptureRate, 0.0);
   const auto last = stereoTones(kCaptureRate / 2, 660, 1300);
   play(last, kCaptureRate, 0.0);
   ASSERT_TRUE(waitFor([] { return !PlaybackUnderWay(); }));
   ASSERT_TRUE(waitUntilFinished());
-  EXPECT_EQ(WaveOut::OpenCalls() - opensBefore, 1u);
+  EXPECT_EQ(SoundLibrarySpy::OpenAttempts() - opensBefore, 1u);
   EXPECT_TRUE(recorder.messages().empty());
-  EXPECT_TRUE(Sound1.Channels.empty()) << "the samples stay after the playback";
+  EXPECT_FALSE(Sound1.Channels) << "the samples stay after the playback";
   EXPECT_TRUE(button->isEnabled());
 
   capture.waitUntilCaptured(Clock::now());
@@ -289,16 +289,16 @@ TEST_F(PlaybackThread, WithoutSoundServerManyQuickRequestsShowOneErrorBox) {
     EXPECT_EQ(runCurrentTestWithoutServer(), 0);
     return;
   }
-  const auto opensBefore = WaveOut::OpenCalls();
+  const auto opensBefore = SoundLibrarySpy::OpenAttempts();
   for (int i = 0; i < 20; ++i) play(stereoTones(1000, 440, 1000), 22050, 0.0);
   ASSERT_TRUE(waitFor([] { return !PlaybackUnderWay(); }));
   ASSERT_TRUE(waitUntilFinished());
   QTest::qWait(50);
-  EXPECT_EQ(WaveOut::OpenCalls() - opensBefore, 1u);
+  EXPECT_EQ(SoundLibrarySpy::OpenAttempts() - opensBefore, 1u);
   ASSERT_EQ(recorder.messages().size(), 1u);
   EXPECT_EQ(recorder.messages()[0].caption, QStringLiteral("Sound Playback Error"));
   EXPECT_FALSE(recorder.messages()[0].blocksOtherWindows);
-  EXPECT_TRUE(Sound1.Channels.empty());
+  EXPECT_FALSE(Sound1.Channels);
 }
 
 // The real box, not the test seam: while it waits for OK, a click on a
