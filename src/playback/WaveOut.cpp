@@ -63,6 +63,10 @@ class QuietStderr {
 
 void quietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
 
+double steadySeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 std::string paText(PaError err) {
   std::string text = Pa_GetErrorText(err);
   const PaHostErrorInfo* info = err == paUnanticipatedHostError ? Pa_GetLastHostErrorInfo() : nullptr;
@@ -158,7 +162,7 @@ class WaveOutDevice {
   MMRESULT Pause() {
     if (lost_) return fail(MMSYSERR_ERROR, kNoAnswer);
     if (paused_) return MMSYSERR_NOERROR;
-    advance(Pa_GetStreamTime(stream_));
+    advance();
     paused_ = true;
     unfeed();
     return !running_ || stopStream() ? MMSYSERR_NOERROR : fail(MMSYSERR_ERROR, kNoAnswer);
@@ -202,6 +206,7 @@ class WaveOutDevice {
   struct Timing {  // what one callback handed over, and when its first frame is heard
     unsigned long frames, data;
     double dacTime;
+    double offset;                             // stream time minus steady time then
     unsigned long skippedFrames, skippedData;  // of callbacks that found the queue full
   };
 
@@ -228,7 +233,8 @@ class WaveOutDevice {
       skippedFrames_ += frames;
       skippedData_ += done;
     } else {
-      timings_[head % timings_.size()] = {frames, done, time->outputBufferDacTime, skippedFrames_, skippedData_};
+      timings_[head % timings_.size()] = {frames, done, time->outputBufferDacTime,
+                                          time->currentTime - steadySeconds(), skippedFrames_, skippedData_};
       skippedFrames_ = skippedData_ = 0;
       head_.store(head + 1, std::memory_order_release);
     }
@@ -246,13 +252,18 @@ class WaveOutDevice {
       const Timing& t = timings_[tail % timings_.size()];
       if (t.skippedFrames > 0) position_.Handed(t.skippedFrames, t.skippedData, t.dacTime - t.skippedFrames / rate_);
       position_.Handed(t.frames, t.data, t.dacTime);
+      streamOffset_ = t.offset;
     }
     tail_.store(tail, std::memory_order_release);
   }
 
-  void advance(PaTime now) {
+  // The stream's time, from the steady clock: asking the library for it can
+  // wait for the sound thread, which may wait for the server.
+  PaTime advance() {
     drainTimings();
+    const PaTime now = steadySeconds() + streamOffset_;
     if (running_ && !paused_) position_.Advance(now);
+    return now;
   }
 
   // Once this returns, the callback reads the buffer no more.
@@ -271,8 +282,8 @@ class WaveOutDevice {
   // its last frame has been heard, or when the output stopped calling back
   // (the server went away), so nobody waits for it forever.
   void refresh() {
-    const PaTime now = Pa_GetStreamTime(stream_);
-    advance(now);
+    if (lost_) return;
+    const PaTime now = advance();
     if (!buffer_) return;
     const std::uint64_t fed = fed_.load(std::memory_order_acquire);
     const bool heard = fed == framesOf(buffer_) && bufferStart_ + fed <= position_.Heard();
@@ -299,16 +310,21 @@ class WaveOutDevice {
         });
     if (!answered) {
       lost_ = true;
-      unfeed();
+      giveBack();
     }
     return answered;
   }
 
   MMRESULT startStream() {
-    lastCallback_.store(Pa_GetStreamTime(stream_));
-    position_.Started(lastCallback_.load());
     halting_.store(false);
-    if (!serverCall([this] { startError_ = Pa_StartStream(stream_); })) return fail(MMSYSERR_ERROR, kNoAnswer);
+    if (!serverCall([this] {
+          startedAt_ = Pa_GetStreamTime(stream_);
+          streamOffset_ = startedAt_ - steadySeconds();
+          lastCallback_.store(startedAt_);
+          startError_ = Pa_StartStream(stream_);
+        }))
+      return fail(MMSYSERR_ERROR, kNoAnswer);
+    position_.Started(startedAt_);
     if (startError_ != paNoError) {
       giveBack();
       return fail(MMSYSERR_ERROR, "Cannot start the sound output (" + paText(startError_) + ")");
@@ -346,6 +362,8 @@ class WaveOutDevice {
   const BYTE silence_;
   PaTime latency_ = 0;  // the output latency the stream runs with
   PaError startError_ = paNoError;
+  PaTime startedAt_ = 0;
+  double streamOffset_ = 0;  // stream time minus steady time
 
   // Shared with the callback.
   std::atomic<const BYTE*> feed_{nullptr};  // the samples it feeds from; null: silence

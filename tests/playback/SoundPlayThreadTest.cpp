@@ -21,7 +21,11 @@
 #include <QLabel>
 #include <QTest>
 
+#include <csignal>
 #include <cstdlib>
+#include <fstream>
+#include <string>
+#include <utility>
 #include <functional>
 #include <memory>
 
@@ -353,3 +357,89 @@ TEST_F(PlaybackThread, TheErrorBoxLeavesOtherWindowsUsable) {
 }
 
 }  // namespace
+
+namespace {
+
+// The test sound server's process (its fixture keeps the id beside its socket).
+pid_t soundServer() {
+  const char* dir = std::getenv("XDG_RUNTIME_DIR");
+  std::ifstream in(std::string(dir ? dir : "") + "/pulse.pid");
+  pid_t pid = -1;
+  in >> pid;
+  return pid;
+}
+
+// Stops the server's process for as long as it lives.
+class FrozenServer {
+ public:
+  explicit FrozenServer(pid_t pid) : pid_(pid) { kill(pid_, SIGSTOP); }
+  ~FrozenServer() { thaw(); }
+  void thaw() {
+    if (pid_ > 0) kill(std::exchange(pid_, -1), SIGCONT);
+  }
+
+ private:
+  pid_t pid_;
+};
+
+}  // namespace
+
+// A server that stops answering holds no thread of ours for longer than 2 s:
+// the playback gives up with its error box and gives Play back; while one
+// playback waits for the server, the next fails at once; and what was
+// requested meanwhile never plays when the server answers again.
+TEST_F(PlaybackThread, AFrozenSoundServerIsGivenUpOnAfterTwoSecondsAndNothingPlaysLater) {
+  const pid_t server = soundServer();
+  ASSERT_GT(server, 0);
+  MonitorCapture capture;
+  play(stereoTones(3 * kCaptureRate, 440, 1000), kCaptureRate, 0.0);
+  ASSERT_TRUE(waitFor([this] { return !watcher->lineMoves.empty(); }));
+  FrozenServer frozen(server);
+  auto start = Clock::now();
+  PlaySoundStopper = true;
+  ASSERT_TRUE(waitUntilFinished(4s));
+  EXPECT_LE(ms(Clock::now() - start), 2400.0 * kSlowdown) << "the stop waited for the server";
+  EXPECT_TRUE(button->isEnabled());
+  EXPECT_FALSE(line->isVisible());
+  ASSERT_EQ(recorder.messages().size(), 1u);
+  EXPECT_TRUE(recorder.messages()[0].text.startsWith(QStringLiteral("Exception: SoundPlayerThread.Execute: ")))
+      << recorder.messages()[0].text.toStdString();
+  EXPECT_TRUE(recorder.messages()[0].text.endsWith(QStringLiteral(" failed: The sound server does not answer")))
+      << recorder.messages()[0].text.toStdString();
+
+  // A server call still waits: a new playback fails at once.
+  const auto unheard = stereoTones(kCaptureRate, 3000, 3000);
+  start = Clock::now();
+  play(unheard, kCaptureRate, 0.0);
+  ASSERT_TRUE(waitUntilFinished(4s));
+  EXPECT_LE(ms(Clock::now() - start), 300.0 * kSlowdown);
+  ASSERT_EQ(recorder.messages().size(), 2u);
+  EXPECT_EQ(recorder.messages()[1].text,
+            QStringLiteral("Exception: SoundPlayerThread.Execute: waveOutOpen failed: The sound server does not answer"));
+
+  frozen.thaw();
+  QTest::qWait(1500);
+
+  // Frozen before Play: the open gives up after 2 s, and Play stays usable.
+  {
+    FrozenServer again(server);
+    start = Clock::now();
+    play(unheard, kCaptureRate, 0.0);
+    ASSERT_TRUE(waitUntilFinished(4s));
+    EXPECT_LE(ms(Clock::now() - start), 2400.0 * kSlowdown);
+    ASSERT_EQ(recorder.messages().size(), 3u);
+    EXPECT_TRUE(recorder.messages()[2].text.endsWith(QStringLiteral(" failed: The sound server does not answer")))
+        << recorder.messages()[2].text.toStdString();
+    EXPECT_TRUE(button->isEnabled());
+  }
+  QTest::qWait(1500);
+  // Answering again, the server plays the next request and nothing before it.
+  const auto heard = stereoTones(kCaptureRate / 2, 660, 1300);
+  play(heard, kCaptureRate, 0.0);
+  ASSERT_TRUE(waitUntilFinished(5s));
+  EXPECT_EQ(recorder.messages().size(), 3u);
+  capture.waitUntilCaptured(Clock::now());
+  EXPECT_TRUE(findExact(capture.samples(), heard));
+  EXPECT_FALSE(findExact(capture.samples(), std::vector<std::int16_t>(unheard.begin(), unheard.begin() + 2000)))
+      << "a request made while the server was frozen was heard";
+}
