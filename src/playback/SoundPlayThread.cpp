@@ -10,6 +10,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -39,6 +42,13 @@ namespace {
 std::atomic<std::uint64_t> latestRequest{0};
 // Completes when the playback of the latest request has finished (GUI thread).
 std::shared_future<void> latestDone;
+
+// Calls posted to the GUI thread, in order. They pass through this queue
+// under its lock, and the queued call that runs them carries no data, so
+// that race checkers, which cannot see into the toolkit's event queue, see
+// the whole hand-over.
+std::mutex postedMutex;
+std::deque<std::function<void()>> posted;
 
 // The general kind of error the playback reports.
 class Exception : public std::runtime_error {
@@ -84,12 +94,29 @@ void TSoundPlayThread::SetFreeOnTerminate(bool Value) {
 
 bool TSoundPlayThread::Abandoned() const { return abandoned_ || latestRequest.load() != request_; }
 
+TSoundPlayThread::~TSoundPlayThread() {
+  std::lock_guard lock(endMutex_);  // orders all that the finished thread did before the object goes
+}
+
 // Posted calls run in order, and all of them before the finished thread
 // deletes itself (that is posted last).
 template <class F>
 void TSoundPlayThread::Post(F f) {
-  if (!abandoned_ && QCoreApplication::instance())
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(f), Qt::QueuedConnection);
+  if (abandoned_ || !QCoreApplication::instance()) return;
+  {
+    std::lock_guard lock(postedMutex);
+    posted.emplace_back(std::move(f));
+  }
+  QMetaObject::invokeMethod(this, "RunPosted", Qt::QueuedConnection);
+}
+
+void TSoundPlayThread::RunPosted() {
+  std::deque<std::function<void()>> calls;
+  {
+    std::lock_guard lock(postedMutex);
+    calls.swap(posted);
+  }
+  for (const auto& call : calls) call();
 }
 
 void TSoundPlayThread::SleepUntil(Clock::time_point until, const std::function<bool()>& done) const {
@@ -122,6 +149,7 @@ void TSoundPlayThread::PlaySound1() {
   // Reported after the clean-up, in a box without owner that blocks no window.
   if (!errorText.isEmpty())
     Dialogs::ShowMessageNonModal(errorText, QStringLiteral("Sound Playback Error"), Dialogs::Icon::Error);
+  std::lock_guard lock(endMutex_);
   done_.set_value();
 }
 

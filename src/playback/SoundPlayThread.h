@@ -32,6 +32,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 
 class TChart;
 
@@ -83,6 +84,7 @@ class TSoundPlayThread : public QThread {
   // Takes the request over from the globals. Created suspended: nothing runs
   // before Start().
   TSoundPlayThread();
+  ~TSoundPlayThread() override;
 
   // Deletes the object on the GUI thread once the thread has finished.
   void SetFreeOnTerminate(bool Value);
@@ -98,6 +100,10 @@ class TSoundPlayThread : public QThread {
 
  protected:
   void run() override { Execute(); }
+
+ private slots:
+  // Runs what the thread posted to the GUI thread (Post).
+  void RunPosted();
 
  private:
   void Execute() { PlaySound1(); }
@@ -124,5 +130,6 @@ class TSoundPlayThread : public QThread {
   std::shared_future<void> previousDone_;  // the playback requested before this one
   std::promise<void> done_;
   std::atomic<bool> abandoned_{false};
+  std::mutex endMutex_;  // taken last by the thread
   bool freeOnTerminate_ = false;
 };

@@ -75,8 +75,9 @@ std::string paText(PaError err) {
 }
 
 // Runs `call` on a thread of its own, then `after(late)` there, and waits at
-// most 2 s for `call`. Late: it had not returned by then, and the caller went
-// on without it (the result is false).
+// most 2 s for `call` (longer in sanitizer builds, which run the sound
+// libraries' start-up several times slower). Late: it had not returned by
+// then, and the caller went on without it (the result is false).
 bool withinTwoSeconds(std::function<void()> call, std::function<void(bool late)> after) {
   struct Shared {
     std::mutex mutex;
@@ -95,7 +96,12 @@ bool withinTwoSeconds(std::function<void()> call, std::function<void(bool late)>
     if (late) --unanswered;
   }).detach();
   std::unique_lock lock(shared->mutex);
-  if (shared->done.wait_for(lock, std::chrono::seconds(2), [&] { return shared->returned; })) return true;
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+  constexpr auto patience = std::chrono::seconds(8);
+#else
+  constexpr auto patience = std::chrono::seconds(2);
+#endif
+  if (shared->done.wait_for(lock, patience, [&] { return shared->returned; })) return true;
   shared->late = true;
   ++unanswered;
   return false;

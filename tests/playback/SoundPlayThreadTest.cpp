@@ -389,15 +389,19 @@ class FrozenServer {
 // playback waits for the server, the next fails at once; and what was
 // requested meanwhile never plays when the server answers again.
 TEST_F(PlaybackThread, AFrozenSoundServerIsGivenUpOnAfterTwoSecondsAndNothingPlaysLater) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sound library cancels its own sound thread here, which the race checker cannot follow";
+#endif
   const pid_t server = soundServer();
   ASSERT_GT(server, 0);
+  const std::chrono::milliseconds giveUp(int(4000 * kSlowdown));
   MonitorCapture capture;
   play(stereoTones(3 * kCaptureRate, 440, 1000), kCaptureRate, 0.0);
   ASSERT_TRUE(waitFor([this] { return !watcher->lineMoves.empty(); }));
   FrozenServer frozen(server);
   auto start = Clock::now();
   PlaySoundStopper = true;
-  ASSERT_TRUE(waitUntilFinished(4s));
+  ASSERT_TRUE(waitUntilFinished(giveUp));
   EXPECT_LE(ms(Clock::now() - start), 2400.0 * kSlowdown) << "the stop waited for the server";
   EXPECT_TRUE(button->isEnabled());
   EXPECT_FALSE(line->isVisible());
@@ -411,7 +415,7 @@ TEST_F(PlaybackThread, AFrozenSoundServerIsGivenUpOnAfterTwoSecondsAndNothingPla
   const auto unheard = stereoTones(kCaptureRate, 3000, 3000);
   start = Clock::now();
   play(unheard, kCaptureRate, 0.0);
-  ASSERT_TRUE(waitUntilFinished(4s));
+  ASSERT_TRUE(waitUntilFinished(giveUp));
   EXPECT_LE(ms(Clock::now() - start), 300.0 * kSlowdown);
   ASSERT_EQ(recorder.messages().size(), 2u);
   EXPECT_EQ(recorder.messages()[1].text,
@@ -425,7 +429,7 @@ TEST_F(PlaybackThread, AFrozenSoundServerIsGivenUpOnAfterTwoSecondsAndNothingPla
     FrozenServer again(server);
     start = Clock::now();
     play(unheard, kCaptureRate, 0.0);
-    ASSERT_TRUE(waitUntilFinished(4s));
+    ASSERT_TRUE(waitUntilFinished(giveUp));
     EXPECT_LE(ms(Clock::now() - start), 2400.0 * kSlowdown);
     ASSERT_EQ(recorder.messages().size(), 3u);
     EXPECT_TRUE(recorder.messages()[2].text.endsWith(QStringLiteral(" failed: The sound server does not answer")))
@@ -436,7 +440,7 @@ TEST_F(PlaybackThread, AFrozenSoundServerIsGivenUpOnAfterTwoSecondsAndNothingPla
   // Answering again, the server plays the next request and nothing before it.
   const auto heard = stereoTones(kCaptureRate / 2, 660, 1300);
   play(heard, kCaptureRate, 0.0);
-  ASSERT_TRUE(waitUntilFinished(5s));
+  ASSERT_TRUE(waitUntilFinished(giveUp));
   EXPECT_EQ(recorder.messages().size(), 3u);
   capture.waitUntilCaptured(Clock::now());
   EXPECT_TRUE(findExact(capture.samples(), heard));
