@@ -283,8 +283,9 @@ TEST_F(FramePlayback, StopAndClosingAnswerAtOnceOnALongSpan) {
   QTest::qWait(20);
   const auto closed = Clock::now();
   frame.reset();
-  if (kSlowdown == 1.0)  // sanitizer builds take far longer to free the window itself
+  if (kSlowdown == 1.0) {  // sanitizer builds take far longer to free the window itself
     EXPECT_LE(ms(Clock::now() - closed), 50.0) << "closing waited for the conversion";
+  }
   EXPECT_TRUE(recorder.messages().empty());
 }
 
