@@ -460,57 +460,48 @@ MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT uDeviceID, const WAVEFORMATEX* pwfx, D
   });
   if (!answered || dev->openError_ != paNoError) {
     const std::string text = answered ? dev->openText_ : kNoAnswer;
-    const MMRESULT result = !answered                                   ? MMSYSERR_ERROR
-                            : dev->openError_ == paDeviceUnavailable     ? MMSYSERR_NODRIVER
-                            : dev->openError_ == paInsufficientMemory    ? MMSYSERR_NOMEM
-                            : dev->openError_ == paInvalidSampleRate ||
-                                      dev->openError_ == paInvalidChannelCount ? WAVERR_BADFORMAT
-                                                                          : MMSYSERR_ERROR;
+    const PaError err = answered ? dev->openError_ : paNoError;
     WaveOutDevice::release(dev);
-    return fail(result, text);
+    return fail(err == paDeviceUnavailable ? MMSYSERR_NODRIVER
+                : err == paInvalidSampleRate || err == paInvalidChannelCount ? WAVERR_BADFORMAT
+                                                                             : MMSYSERR_ERROR,
+                text);
   }
   *phwo = dev;
   return MMSYSERR_NOERROR;
 }
 
 namespace {
+MMRESULT badHandle() { return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle"); }
+MMRESULT badHeader() { return fail(MMSYSERR_INVALPARAM, "Invalid sound buffer header"); }
 bool validHeader(const WAVEHDR* pwh, UINT cbwh) { return pwh && cbwh == sizeof(WAVEHDR); }
 }  // namespace
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh) {
-  if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
-  if (!validHeader(pwh, cbwh) || (!pwh->lpData && pwh->dwBufferLength > 0))
-    return fail(MMSYSERR_INVALPARAM, "Invalid sound buffer header");
+  if (!hwo) return badHandle();
+  if (!validHeader(pwh, cbwh) || (!pwh->lpData && pwh->dwBufferLength > 0)) return badHeader();
   hwo->Prepare(pwh);
   return MMSYSERR_NOERROR;
 }
-
 MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh) {
-  if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
-  return validHeader(pwh, cbwh) ? hwo->Unprepare(pwh) : fail(MMSYSERR_INVALPARAM, "Invalid sound buffer header");
+  return !hwo ? badHandle() : validHeader(pwh, cbwh) ? hwo->Unprepare(pwh) : badHeader();
 }
-
 MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh) {
-  if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
-  return validHeader(pwh, cbwh) ? hwo->Write(pwh) : fail(MMSYSERR_INVALPARAM, "Invalid sound buffer header");
+  return !hwo ? badHandle() : validHeader(pwh, cbwh) ? hwo->Write(pwh) : badHeader();
 }
-
 MMRESULT waveOutMarkFilled(HWAVEOUT hwo, WAVEHDR* pwh, DWORD bytes) {
-  if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
-  return pwh ? hwo->MarkFilled(pwh, bytes) : fail(MMSYSERR_INVALPARAM, "Invalid sound buffer header");
+  return !hwo ? badHandle() : pwh ? hwo->MarkFilled(pwh, bytes) : badHeader();
 }
-
 MMRESULT waveOutGetPosition(HWAVEOUT hwo, MMTIME* pmmt, UINT cbmmt) {
-  if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
+  if (!hwo) return badHandle();
   if (!pmmt || cbmmt != sizeof(MMTIME)) return fail(MMSYSERR_INVALPARAM, "Invalid time record");
   pmmt->wType = TIME_SAMPLES;
   pmmt->sample = DWORD(hwo->Position());
   return MMSYSERR_NOERROR;
 }
-
-MMRESULT waveOutPause(HWAVEOUT hwo) { return hwo ? hwo->Pause() : fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle"); }
-MMRESULT waveOutReset(HWAVEOUT hwo) { return hwo ? hwo->Reset() : fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle"); }
-MMRESULT waveOutClose(HWAVEOUT hwo) { return hwo ? hwo->Close() : fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle"); }
+MMRESULT waveOutPause(HWAVEOUT hwo) { return hwo ? hwo->Pause() : badHandle(); }
+MMRESULT waveOutReset(HWAVEOUT hwo) { return hwo ? hwo->Reset() : badHandle(); }
+MMRESULT waveOutClose(HWAVEOUT hwo) { return hwo ? hwo->Close() : badHandle(); }
 
 std::string LastErrorText() { return lastErrorText; }
 

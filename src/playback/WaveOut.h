@@ -42,7 +42,6 @@ constexpr MMRESULT MMSYSERR_ERROR = 1;
 constexpr MMRESULT MMSYSERR_BADDEVICEID = 2;
 constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
 constexpr MMRESULT MMSYSERR_NODRIVER = 6;
-constexpr MMRESULT MMSYSERR_NOMEM = 7;
 constexpr MMRESULT MMSYSERR_INVALFLAG = 10;
 constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
 constexpr MMRESULT WAVERR_BADFORMAT = 32;
@@ -88,9 +87,8 @@ struct MMTIME {
 };
 static_assert(sizeof(MMTIME) == 12);
 
-// Opens the default output (WAVE_MAPPER or device 0) for PCM of 8 or 16 bits.
-// fdwOpen must be CALLBACK_NULL. On failure *phwo is null and LastErrorText()
-// tells the reason.
+// Opens the default output (WAVE_MAPPER or device 0) for PCM of 8 or 16 bits,
+// fdwOpen CALLBACK_NULL. On failure *phwo is null; LastErrorText() says why.
 MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWORD_PTR dwCallback,
                      DWORD_PTR dwInstance, DWORD fdwOpen);
 MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh);
