@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <cstddef>
+#include <deque>
+#include <mutex>
 
 namespace {
 
@@ -24,6 +26,9 @@ struct Wrapped {
   PaStreamCallback* callback;
   void* user;
 };
+// Kept for the whole run: a stream may call back until it is closed.
+std::mutex wrappedMutex;
+std::deque<Wrapped> wrapped;
 
 int watchedCallback(const void* in, void* out, unsigned long frames, const PaStreamCallbackTimeInfo* time,
                     PaStreamCallbackFlags flags, void* user) {
@@ -51,13 +56,17 @@ PaDeviceIndex Pa_GetDefaultOutputDevice() {
   return real();
 }
 
-// The callback runs behind a wrapper that marks its thread while it runs. The
-// wrapper's record is never freed: a stream may call back until it is closed.
+// The callback runs behind a wrapper that marks its thread while it runs.
 PaError Pa_OpenStream(PaStream** stream, const PaStreamParameters* in, const PaStreamParameters* out, double rate,
                       unsigned long frames, PaStreamFlags flags, PaStreamCallback* callback, void* user) {
   static const auto real = next<decltype(&Pa_OpenStream)>("Pa_OpenStream");
   if (!callback) return real(stream, in, out, rate, frames, flags, callback, user);
-  return real(stream, in, out, rate, frames, flags, watchedCallback, new Wrapped{callback, user});
+  Wrapped* w = nullptr;
+  {
+    std::lock_guard lock(wrappedMutex);
+    w = &wrapped.emplace_back(Wrapped{callback, user});
+  }
+  return real(stream, in, out, rate, frames, flags, watchedCallback, w);
 }
 
 }  // extern "C"
