@@ -8,8 +8,9 @@
 // part marked filled) and fills the rest ahead of the sound. It moves the
 // play-position line every 100 ms after the first 500 ms, stops at a poll that
 // finds PlaySoundStopper raised, and frees itself when done; nothing of the
-// span stays then. Every change to a control is posted to the GUI thread; the
-// worker never waits for the GUI thread, nor the GUI thread for it.
+// span stays then. Every change to a control is posted to the GUI thread. The
+// GUI thread never waits for the worker; the worker waits for it only once,
+// at most 50 ms, before it starts (WaitForTurn).
 //
 // One playback at a time: a new request makes a running playback end its
 // conversion within one slice and its sound within a few milliseconds, and
