@@ -11,6 +11,7 @@
 // Without PULSE_SERVER set, the program starts its own server with the test
 // fixture script and stops it at the end (SoundServerMain.cpp).
 #include "chart/TChart.h"
+#include "MemorySource.h"
 #include "MonitorCapture.h"
 #include "playback/SoundPlayThread.h"
 #include "playback/WaveOut.h"
@@ -78,11 +79,7 @@ struct Controls {
 
 QPointer<TSoundPlayThread> startPlayback(Controls& c, const std::vector<std::int16_t>& sound) {
   using namespace SoundPlayThread;
-  Sound1.Channels.assign(2, {});
-  for (std::size_t i = 0; i + 1 < sound.size(); i += 2) {
-    Sound1.Channels[0].push_back(sound[i]);
-    Sound1.Channels[1].push_back(sound[i + 1]);
-  }
+  Sound1.Channels = std::make_unique<MemorySource>(sound);
   Sound1.SampleRate = kCaptureRate;
   SenderStaticTextPlayPosition = c.line;
   SenderChart1 = c.chart1;

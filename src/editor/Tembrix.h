@@ -39,7 +39,6 @@ class QPushButton;
 class QScrollBar;
 class QThread;
 class QToolButton;
-class TFillMark;
 class TSoundPlayThread;
 struct TPlayRequest;
 
@@ -147,9 +146,6 @@ class TFrameTembrix : public QFrame, private TTembrixDocument {
   TTimeSelect TimeSelect;
   bool modified_ = false;
   QPointer<TSoundPlayThread> SoundPlayThread;  // the playback this frame started last; null once it ended
-  // While the last Play of this frame still converts its span, how far it got:
-  // it reads the channels until then.
-  std::shared_ptr<TFillMark> playFill_;
 
   void RepaintDiagramms(std::int32_t n1, std::int32_t n2);
   void RepaintDiagAmplitude(std::int32_t n1, std::int32_t n2);
@@ -159,10 +155,8 @@ class TFrameTembrix : public QFrame, private TTembrixDocument {
   void TimeSelectRedraw();
 
   void startPlayback(TPlayRequest Request);
-  // Waits until Play has read all it needs of the channels; they may change then.
-  void finishPlayReads();
-  // Stops a playback of this frame and cuts it off from the controls, and
-  // waits for Play's reads of the channels (TembrixPlayback.cpp).
+  // Stops a playback of this frame and cuts it off from the controls
+  // (TembrixPlayback.cpp).
   void StopPlaybackBeforeDestruction();
 
   // The construction, in its order.

@@ -2,7 +2,6 @@
 // the waveform scale, saving, and the wheel over the waveform charts.
 #include "editor/Tembrix.h"
 
-#include "blockmove/BlockMove.h"
 #include "platform/WaitCursor.h"
 #include "wav/WaveFile.h"
 
@@ -65,13 +64,7 @@ void TFrameTembrix::ButtonSelectCutClick(QObject* /*Sender*/) {
   const std::int32_t n1 = std::clamp(timeToFrame(TimeSelect.Lo), 0, arWAVENOP);
   const std::int32_t n2 = std::clamp(timeToFrame(TimeSelect.Hi), n1, arWAVENOP);
   const std::int32_t removed = n2 - n1;
-  finishPlayReads();  // a Play may still be converting its span from the channels
-
-  // Frame n2 becomes frame n1; one forward move per channel, in place.
-  const std::intptr_t bytes = static_cast<std::intptr_t>(arWAVENOP - n2) * sizeof(double);
-  BlockMove::Move(arLeftCH + n2, arLeftCH + n1, bytes);
-  BlockMove::Move(arRightCH + n2, arRightCH + n1, bytes);
-  arWAVENOP -= removed;
+  RemoveFrames(n1, n2);  // waits while a Play still converts its span from the channels
   if (removed > 0) modified_ = true;
 
   // The series still hold the points of the view drawn before the cut: the

@@ -4,6 +4,11 @@
 // reader stores them here). The document gives them back when it goes, first
 // the time line, then the left and the right channel, and only then its use of
 // the library, so the allocator is still there for them.
+//
+// The document guards its samples against the playbacks that read them
+// (TReading): whatever moves or frees samples waits for the readings first.
+// The cut waits until they have finished, a new load and the destruction
+// tell them to stop first, which they do within one slice.
 #pragma once
 
 #include "common/SharedTypes.h"
@@ -11,6 +16,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 
 struct TTembrixDocument {
   TTembrixDocument() = default;
@@ -49,6 +55,35 @@ struct TTembrixDocument {
   // Clamps both bounds to 0 … arWAVENOP, the lower one first; false when the range is empty.
   bool ClampRange(std::int32_t& n1, std::int32_t& n2) const;
 
+  // Removes the frames n1 … n2 − 1 (0 ≤ n1 ≤ n2 ≤ arWAVENOP) from both
+  // channels, once the readings of the samples have finished: frame n2
+  // becomes frame n1. The time line stays as it is.
+  void RemoveFrames(std::int32_t n1, std::int32_t n2);
+
+  // One reading of the channels, from any thread, while the document lives.
+  // Begun on the document's thread; ends when it is destroyed or End() is
+  // called. Check Stopped() before each slice that is read.
+  class TReading {
+   public:
+    explicit TReading(TTembrixDocument& Doc);
+    ~TReading() { End(); }
+    TReading(const TReading&) = delete;
+    TReading& operator=(const TReading&) = delete;
+    // The document wants its samples back (or the reading has ended).
+    bool Stopped() const;
+    void End();
+
+   private:
+    struct TReads;
+    friend struct TTembrixDocument;
+    std::shared_ptr<TReads> reads_;
+    std::uint64_t stopsBefore_ = 0;
+  };
+
  private:
+  // Waits until no reading is active; tells them to stop first when `stop`.
+  void waitForReadings(bool stop);
+
   bool holdsLibrary_ = false;
+  std::shared_ptr<TReading::TReads> reads_;
 };

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <system_error>
-#include <thread>
 
 namespace {
 
@@ -18,48 +16,48 @@ std::int16_t toSample(double x) {
   return static_cast<std::int16_t>(Round(x));
 }
 
-void convert(const double* from, std::int16_t* to, std::int64_t begin, std::int64_t end) {
-  for (std::int64_t i = begin; i < end; ++i) to[i] = toSample(from[i]);
-}
+class TDocumentSpan : public SoundPlayThread::TSoundSource {
+ public:
+  TDocumentSpan(TTembrixDocument& Doc, const double* From0, const double* From1, std::size_t Frames)
+      : reading_(Doc), from0_(From0), from1_(From1), frames_(Frames) {}
+
+  std::size_t Frames() const override { return frames_; }
+
+  bool Read(std::size_t from, std::size_t count, std::int16_t* out) override {
+    if (reading_.Stopped()) {
+      reading_.End();  // the document may go on at once
+      return false;
+    }
+    for (std::size_t i = from; i < from + count; ++i, out += 2) {
+      out[0] = toSample(from0_[i]);
+      out[1] = toSample(from1_[i]);
+    }
+    if (from + count == frames_) reading_.End();  // the samples are free again
+    return true;
+  }
+
+ private:
+  TTembrixDocument::TReading reading_;
+  const double* from0_;
+  const double* from1_;
+  std::size_t frames_;
+};
 
 }  // namespace
 
-TPlayRequest PlayRequest(const TTembrixDocument& Doc, double Lo, double Hi, bool Left, bool Right) {
+TPlaySpan PlaySpan(const TTembrixDocument& Doc, double Lo, double Hi) {
   const std::int64_t frames = Doc.arLeftCH && Doc.arRightCH ? Doc.arWAVENOP : 0;
   const std::int64_t s = std::clamp<std::int64_t>(Doc.timeToFrame(Lo), 0, frames);
-  const std::int64_t n = std::clamp<std::int64_t>(Doc.spanToFrames(Lo, Hi), 0, frames - s);
+  return {s, std::clamp<std::int64_t>(Doc.spanToFrames(Lo, Hi), 0, frames - s)};
+}
 
-  const double* const from0 = (Left ? Doc.arLeftCH : Doc.arRightCH) + s;
-  const double* const from1 = (Right ? Doc.arRightCH : Doc.arLeftCH) + s;
+TPlayRequest PlayRequest(TTembrixDocument& Doc, double Lo, double Hi, bool Left, bool Right) {
+  const TPlaySpan span = PlaySpan(Doc, Lo, Hi);
+  const double* const from0 = span.n > 0 ? (Left ? Doc.arLeftCH : Doc.arRightCH) + span.s : nullptr;
+  const double* const from1 = span.n > 0 ? (Right ? Doc.arRightCH : Doc.arLeftCH) + span.s : nullptr;
   TPlayRequest request;
-  request.Out0.resize(static_cast<std::size_t>(n));  // not cleared: every sample is written below
-  request.Out1.resize(static_cast<std::size_t>(n));
+  request.Source = std::make_unique<TDocumentSpan>(Doc, from0, from1, static_cast<std::size_t>(span.n));
   request.SampleRate = Doc.arSampRate;
   request.PositionLo = Lo;
-  std::int16_t* const to0 = request.Out0.data();
-  std::int16_t* const to1 = request.Out1.data();
-  const std::int64_t first = std::min(n, FilledAtOnce);
-  convert(from0, to0, 0, first);
-  convert(from1, to1, 0, first);
-  if (first == n) return request;
-
-  // The rest goes slice by slice, both outputs alike, on a thread that the
-  // fill mark outlives: whoever waits for it need not join anything.
-  request.Fill = std::make_shared<TFillMark>(static_cast<std::size_t>(n));
-  request.Fill->Publish(static_cast<std::size_t>(first));
-  auto fillRest = [from0, from1, to0, to1, first, n, fill = request.Fill] {
-    constexpr std::int64_t kSlice = std::int64_t(1) << 16;
-    for (std::int64_t begin = first; begin < n; begin += kSlice) {
-      const std::int64_t end = std::min(n, begin + kSlice);
-      convert(from0, to0, begin, end);
-      convert(from1, to1, begin, end);
-      fill->Publish(static_cast<std::size_t>(end));
-    }
-  };
-  try {
-    std::thread(fillRest).detach();
-  } catch (const std::system_error&) {
-    fillRest();  // no thread to be had: the caller waits instead
-  }
   return request;
 }

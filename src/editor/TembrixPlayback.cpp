@@ -3,10 +3,12 @@
 
 #include "editor/TembrixPlayRequest.h"
 #include "playback/SoundPlayThread.h"
+#include "wav/AvailableMemory.h"
 
 #include <QCheckBox>
 #include <QPushButton>
 
+#include <cstdint>
 #include <utility>
 
 void TFrameTembrix::Button1Click(QObject* /*Sender*/) {
@@ -23,31 +25,27 @@ void TFrameTembrix::Button1Click(QObject* /*Sender*/) {
     return;
   }
 
-  // The samples of a request not taken over yet go first: one span at a time.
-  // The conversion of this frame's last span is over before a new one starts:
-  // one mark tells when the channels are no longer read.
-  finishPlayReads();
-  SoundPlayThread::ReleaseSound(SoundPlayThread::Sound1);
-  TPlayRequest request = PlayRequest(*this, TimeSelect.Lo, TimeSelect.Hi, left, right);
-  playFill_ = request.Fill;
-  startPlayback(std::move(request));
-}
-
-void TFrameTembrix::finishPlayReads() {
-  if (playFill_) playFill_->WaitAll();
-  playFill_ = nullptr;
+  // The interleaved span must fit, by the rule the reader uses for a recording:
+  // otherwise filling it gets the process killed with every window in it.
+  const std::uint64_t bytes = 4 * std::uint64_t(PlaySpan(*this, TimeSelect.Lo, TimeSelect.Hi).n);
+  if (bytes > WaveFile::AvailableMemory()) {
+    Dialogs::ShowMessage(this,
+                         QStringLiteral("Недостаточно памяти для прослушивания выделения (%1 МБ). Выделите более "
+                                        "короткий участок.")
+                             .arg((bytes + (1 << 20) - 1) >> 20),
+                         QStringLiteral("Прослушивание"), Dialogs::Icon::None);
+    return;
+  }
+  startPlayback(PlayRequest(*this, TimeSelect.Lo, TimeSelect.Hi, left, right));
 }
 
 // Hands the request to the playback globals, points them at this frame's
-// controls and starts the thread. The thread copies the small values now and
-// takes the samples over when its turn comes; it frees itself when it has
-// finished.
+// controls and starts the thread, which takes the request over at once and
+// frees itself when it has finished.
 void TFrameTembrix::startPlayback(TPlayRequest Request) {
   using namespace SoundPlayThread;
-  Sound1.Channels.push_back(std::move(Request.Out0));
-  Sound1.Channels.push_back(std::move(Request.Out1));
+  Sound1.Channels = std::move(Request.Source);
   Sound1.SampleRate = Request.SampleRate;
-  Sound1.Fill = std::move(Request.Fill);
   SenderStaticTextPlayPosition = StaticTextPlayPosition;
   SenderChart1 = Chart1;
   SenderChart4 = Chart4;
@@ -63,10 +61,8 @@ void TFrameTembrix::startPlayback(TPlayRequest Request) {
 void TFrameTembrix::ButtonStopClick(QObject* /*Sender*/) { SoundPlayThread::PlaySoundStopper = true; }
 
 // Runs first in the destructor: the playback of this frame stops, and it never
-// touches this frame's controls again. The GUI thread does not wait for it, so
-// it cannot deadlock against a hand-over the playback is waiting in; it waits
-// only for the conversion of the span, which needs nothing but the channels.
+// touches this frame's controls again. The document then waits for it to stop
+// reading the channels (within one slice).
 void TFrameTembrix::StopPlaybackBeforeDestruction() {
   if (SoundPlayThread) SoundPlayThread->Abandon();
-  finishPlayReads();
 }

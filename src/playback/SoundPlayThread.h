@@ -1,32 +1,25 @@
 // Playback of a sound span on a worker thread, with the play-position line.
 //
-// The Play command fills the globals below and starts a TSoundPlayThread. The
-// thread copies the small values of the request when it is created (on the
-// GUI thread). The samples it takes over from Sound1 when its turn comes, in
-// a hand-over on the GUI thread, leaving Sound1 empty: the span is never
-// copied, and a later Play never changes what a running thread reads. The
-// thread opens the default wave output and writes its one buffer to it once
-// the buffer's first part is interleaved; another thread interleaves the rest
-// while the start plays (the output plays only what is there), giving the
-// channels' memory back as it goes. The samples of a long span may still be
-// being converted when the thread takes them over (TASSound::Fill); the
-// interleaving follows the conversion. The thread moves the play-position
-// line every 100 ms, stops early on PlaySoundStopper, and frees itself when
-// done; nothing of the span is left then. Every change to a control runs on
-// the GUI thread through a blocking hand-over; the GUI thread never waits for
-// a playback thread.
+// The Play command fills the globals below and starts a TSoundPlayThread,
+// which takes the request over when it is created (on the GUI thread). One
+// thread does the whole job: it converts the span from its source straight
+// into one interleaved buffer, slice by slice, opens the default wave output
+// once the first slice is there, writes the buffer (the output plays only the
+// part marked filled) and fills the rest ahead of the sound. It moves the
+// play-position line every 100 ms after the first 500 ms, stops at a poll that
+// finds PlaySoundStopper raised, and frees itself when done; nothing of the
+// span stays then. Every change to a control is posted to the GUI thread. The
+// GUI thread never waits for the worker; the worker waits for it only once,
+// at most 50 ms, before it starts (WaitForTurn).
 //
-// One playback at a time: a new request makes a running playback stop within
-// about 10 ms, and the new thread starts its work only once the one before
-// has finished and restored its controls. A request that a newer one
-// replaced before its turn came takes no samples, allocates nothing and
-// opens no device, so any number of quick clicks costs one span, one device
-// opening and at most one error box. A window that is closed calls
-// Abandon(): the playback stops, and the controls it refers to are watched,
-// so a destroyed control is never touched.
+// One playback at a time: a new request makes a running playback end its
+// conversion within one slice and its sound within a few milliseconds, and
+// the new thread starts its work only once the one before has finished. A
+// request that a newer one replaced before its turn reads nothing, allocates
+// nothing and opens no device. A window that is closed calls Abandon(): the
+// playback stops the same way and never touches the window's controls again.
 #pragma once
 
-#include "playback/FillMark.h"
 #include "playback/WaveOut.h"
 
 #include <QPointer>
@@ -35,57 +28,39 @@
 #include <QWidget>
 
 #include <atomic>
-#include <condition_variable>
-#include <exception>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
-#include <cstdint>
-#include <utility>
-#include <vector>
 
 class TChart;
 
 namespace SoundPlayThread {
 
-// Leaves the elements a resize adds uninitialised: a span's arrays are
-// written in full right after they are sized, and clearing them first would
-// touch hundreds of megabytes for nothing.
-template <class T>
-struct TUninitialisedAllocator : std::allocator<T> {
-  template <class U>
-  struct rebind {
-    using other = TUninitialisedAllocator<U>;
-  };
-  template <class U, class... Args>
-  void construct(U* p, Args&&... args) {
-    if constexpr (sizeof...(Args) == 0)
-      ::new (static_cast<void*>(p)) U;
-    else
-      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-  }
+// Where the samples of a playback come from: a span of frames of two output
+// channels, read slice by slice as interleaved 16-bit frames (channel 0, then
+// channel 1). The owner of the samples can take them back (it is about to
+// change or free them); the source lets go of them when it is destroyed.
+class TSoundSource {
+ public:
+  virtual ~TSoundSource() = default;
+  virtual std::size_t Frames() const = 0;
+  // Writes the frames from … from + count − 1 to out; false when the samples
+  // were taken back, and then nothing is written. A read of no frames tells
+  // whether they still are there.
+  virtual bool Read(std::size_t from, std::size_t count, std::int16_t* out) = 0;
 };
 
-// One channel's signed 16-bit samples.
-using TASWaveformSamples = std::vector<std::int16_t, TUninitialisedAllocator<std::int16_t>>;
-
-// The samples handed to a playback: one array per output channel, all of the
-// same length (index 0 left, 1 right), and their rate.
+// The request handed to a playback: its samples and their rate.
 struct TASSound {
-  std::vector<TASWaveformSamples> Channels;
+  std::unique_ptr<TSoundSource> Channels;
   std::uint32_t SampleRate = 0;
-  // Null when every sample is there. Otherwise another thread is still
-  // writing the frames (all channels alike) and this says how many are done.
-  std::shared_ptr<TFillMark> Fill;
 };
 
-// Empties a sound; first waits for the frames still being written into it.
-void ReleaseSound(TASSound& sound);
-
-// The request of the last Play. Written and read on the GUI thread only.
-// Sound1 holds the samples until the playback takes them over (it is empty
-// from then on); Play empties it (ReleaseSound) before it fills it again.
+// The request of the last Play, written on the GUI thread. The thread takes
+// Sound1 over when it is created, leaving it empty.
 extern TASSound Sound1;
 extern QPointer<QWidget> SenderStaticTextPlayPosition;
 extern QPointer<TChart> SenderChart1;
@@ -95,19 +70,11 @@ extern QPointer<QPushButton> thButton;
 extern double thPositionLo;
 // Raised by Stop, cleared by Play; polled by the playback threads.
 extern std::atomic<bool> PlaySoundStopper;
-// The play position last shown by a playback (updated on the GUI thread).
+// The play position last shown by a playback (written on the GUI thread).
 extern WaveOut::MMTIME pmmt;
 
-// Interleaves the first `frames` frames of the channels into `out` (frame i
-// holds channel 0, then channel 1, ...), a slice at a time, and gives the
-// channels' memory back to the system as it goes: their samples are not to be
-// read afterwards. Each slice waits until `filled` (unless null) counts its
-// frames; after it, `interleaved` (unless empty) is told how many frames of
-// `out` are done. False when `cancelled` answered true, or the filling gave
-// up, before the end.
-bool Interleave(std::vector<TASWaveformSamples>& channels, std::size_t frames, std::int16_t* out,
-                const std::function<bool()>& cancelled, const TFillMark* filled = nullptr,
-                const std::function<void(std::size_t)>& interleaved = {});
+// Frames converted in one slice: about 0.37 s of sound at 44.1 kHz.
+inline constexpr std::size_t SliceFrames = std::size_t(1) << 14;
 
 }  // namespace SoundPlayThread
 
@@ -115,9 +82,8 @@ class TSoundPlayThread : public QThread {
   Q_OBJECT
 
  public:
-  // Copies the request's small values from the globals; the samples stay in
-  // Sound1 until the thread's turn. Created suspended: nothing runs before
-  // Start().
+  // Takes the request over from the globals. Created suspended: nothing runs
+  // before Start().
   TSoundPlayThread();
   ~TSoundPlayThread() override;
 
@@ -126,41 +92,34 @@ class TSoundPlayThread : public QThread {
   void Start() { start(); }
 
   // Called on the GUI thread when the window of this playback goes away: the
-  // playback stops within about 10 ms, leaves the controls alone and needs
-  // the GUI thread no more; samples it has not taken over yet are released.
-  // Never waits.
-  void Abandon();
+  // playback stops as it does for a newer request and leaves the controls
+  // alone. Never waits.
+  void Abandon() { abandoned_ = true; }
 
-  // Places and shows the position line (GUI thread).
+  // Places and shows the position line for pmmt (GUI thread).
   void UpdateStaticTextPlayPosition();
 
  protected:
   void run() override { Execute(); }
 
  private slots:
-  // The GUI thread's half of Synchronize.
-  void RunHandOver();
+  // Runs what the thread posted to the GUI thread (Post).
+  void RunPosted();
 
  private:
   void Execute() { PlaySound1(); }
   void PlaySound1();
-  // Plays a request whose turn has come; raises what fails.
+  void WaitForTurn();
+  // Plays the request once its turn has come; raises what fails.
   void PlayRequest();
-  bool TakeOverSamples();
-  WaveOut::WAVEFORMATEX WaveFormat() const;
-  std::size_t Frames() const;
-  void PlayUntilHeardOrStopped(WaveOut::HWAVEOUT hWave, WaveOut::WAVEHDR& hdr);
-
-  // Runs f on the GUI thread and waits for it; an error raised there is
-  // raised again here.
+  // Runs f on the GUI thread later, unless the window has gone.
   template <class F>
-  void Synchronize(F f);
-  // Sleeps, waking early once this playback is abandoned or superseded.
-  void Sleep(int Milliseconds) const;
-  bool Superseded() const;
-  bool Abandoned() const { return abandoned_ || Superseded(); }
+  void Post(F f);
+  // Sleeps until `until`, waking early once this playback is abandoned or
+  // superseded, or `done` holds.
+  void SleepUntil(std::chrono::steady_clock::time_point until, const std::function<bool()>& done = {}) const;
+  bool Abandoned() const;
 
-  // The samples, taken over from Sound1 on the thread's turn.
   SoundPlayThread::TASSound sound_;
   QPointer<QWidget> line_;
   QPointer<TChart> chart1_;
@@ -171,12 +130,7 @@ class TSoundPlayThread : public QThread {
   std::uint64_t request_;  // the number of the Play request this thread serves
   std::shared_future<void> previousDone_;  // the playback requested before this one
   std::promise<void> done_;
-
-  WaveOut::MMTIME position_{};  // written before each hand-over, read inside it
-  std::mutex handOverMutex_;
-  std::condition_variable handOverDone_;
-  std::function<void()> handOverWork_;  // set while a hand-over is pending
-  std::exception_ptr handOverError_;
   std::atomic<bool> abandoned_{false};
+  std::mutex endMutex_;  // taken last by the thread
   bool freeOnTerminate_ = false;
 };

@@ -11,9 +11,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -29,20 +32,18 @@ MMRESULT fail(MMRESULT result, std::string text) {
   return result;
 }
 
-// The audio library is initialised on the first open and stays so for the
-// process (initialising costs about 90 ms, which every Play would otherwise
-// wait for). A failed open drops it again, so the next open probes the
-// devices afresh once a sound server has appeared. It is not terminated at
-// exit: a playback thread may still be in it while the process ends.
-struct AudioLibrary {
-  std::mutex mutex;  // guards initialisation and stream open/close
-  bool initialized = false;
-  int openDevices = 0;
-};
-AudioLibrary library;
+const char* const kNoAnswer = "The sound server does not answer";
 
-// The audio library and the sound-system plug-ins below it print probing
-// chatter on stderr; the user's terminal should not see it.
+// The audio library is initialised on the first open and stays so (that costs
+// about 90 ms, which every Play would otherwise wait for); a failed open with no
+// device open drops it, so the next open probes the devices afresh. The lock
+// serialises every call of it that reaches the sound server.
+std::mutex libraryMutex;
+bool initialized = false;
+int openDevices = 0;
+std::atomic<int> unanswered{0};  // server calls given up on that have not returned yet
+
+// The audio library and the plug-ins below it print probing chatter on stderr.
 class QuietStderr {
  public:
   QuietStderr() : saved_(dup(STDERR_FILENO)) {
@@ -51,9 +52,7 @@ class QuietStderr {
     if (null >= 0) close(null);
   }
   ~QuietStderr() {
-    if (saved_ < 0) return;
-    dup2(saved_, STDERR_FILENO);
-    close(saved_);
+    if (saved_ >= 0) dup2(saved_, STDERR_FILENO), close(saved_);
   }
   QuietStderr(const QuietStderr&) = delete;
   QuietStderr& operator=(const QuietStderr&) = delete;
@@ -62,219 +61,305 @@ class QuietStderr {
   int saved_;
 };
 
+void quietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
+
+double steadySeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 std::string paText(PaError err) {
   std::string text = Pa_GetErrorText(err);
-  if (err == paUnanticipatedHostError) {
-    const PaHostErrorInfo* info = Pa_GetLastHostErrorInfo();
-    if (info && info->errorText && *info->errorText) text += std::string(": ") + info->errorText;
-  }
+  const PaHostErrorInfo* info = err == paUnanticipatedHostError ? Pa_GetLastHostErrorInfo() : nullptr;
+  if (info && info->errorText && *info->errorText) text += std::string(": ") + info->errorText;
   return text;
 }
 
-MMRESULT openResult(PaError err) {
-  switch (err) {
-    case paInvalidChannelCount:
-    case paInvalidSampleRate:
-    case paSampleFormatNotSupported: return WAVERR_BADFORMAT;
-    case paDeviceUnavailable:
-    case paNoDevice:
-    case paInvalidDevice: return MMSYSERR_NODRIVER;
-    case paInsufficientMemory: return MMSYSERR_NOMEM;
-    default: return MMSYSERR_ERROR;
-  }
+// Runs `call` on a thread of its own, then `after(late)` there, and waits at
+// most 2 s for `call` (longer in sanitizer builds, which run the sound
+// libraries' start-up several times slower). Late: it had not returned by
+// then, and the caller went on without it (the result is false).
+bool withinTwoSeconds(std::function<void()> call, std::function<void(bool late)> after) {
+  struct Shared {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool returned = false, late = false;
+  };
+  auto shared = std::make_shared<Shared>();
+  std::thread([shared, call = std::move(call), after = std::move(after)] {
+    call();
+    std::unique_lock lock(shared->mutex);
+    shared->returned = true;
+    shared->done.notify_one();
+    const bool late = shared->late;
+    lock.unlock();
+    after(late);
+    if (late) --unanswered;
+  }).detach();
+  std::unique_lock lock(shared->mutex);
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+  constexpr auto patience = std::chrono::seconds(8);
+#else
+  constexpr auto patience = std::chrono::seconds(2);
+#endif
+  if (shared->done.wait_for(lock, patience, [&] { return shared->returned; })) return true;
+  shared->late = true;
+  ++unanswered;
+  return false;
 }
 
 }  // namespace
 
-// One open output. The stream callback and the calls of the owning thread
-// share the state below under `mutex_`; the callback reaches it only through
-// Callback().
+// One open output. The stream callback shares only atomics with the owning
+// thread: the buffer it feeds from and how far that is filled (owner to
+// callback), how far it fed and a queue of the times of what it handed over
+// (callback to owner). It takes no lock, allocates nothing, makes no system
+// call and waits for nothing; the owner does the bookkeeping when it polls.
 class WaveOutDevice {
  public:
   explicit WaveOutDevice(const WAVEFORMATEX& f)
       : frameBytes_(f.nBlockAlign), rate_(f.nSamplesPerSec), silence_(f.wBitsPerSample == 8 ? 0x80 : 0) {}
 
-  // Opens the stream of the default output device; it starts on the first
-  // write. The audio library is initialised and its lock held.
-  PaError OpenStream(const WAVEFORMATEX& f);
-  // Stops the sound and closes the stream, under the audio library's lock.
-  void CloseStream();
+  // Initialises the library when needed and opens the stream (on a server-call thread).
+  void Open(const WAVEFORMATEX& f);
+  PaError openError_ = paNoError;
+  std::string openText_;
+  std::atomic<int> holders_{2};  // the owner and the thread of a server call
 
   void Prepare(WAVEHDR* h) {
-    std::lock_guard lock(mutex_);
     if (!(h->dwFlags & WHDR_INQUEUE)) h->dwFlags |= WHDR_PREPARED;
   }
 
   MMRESULT Unprepare(WAVEHDR* h) {
-    std::lock_guard lock(mutex_);
-    if (h->dwFlags & WHDR_INQUEUE) {
-      refresh();
-      if (h->dwFlags & WHDR_INQUEUE) return fail(WAVERR_STILLPLAYING, "The sound buffer is still playing");
-    }
+    if (h->dwFlags & WHDR_INQUEUE) refresh();
+    if (h->dwFlags & WHDR_INQUEUE) return fail(WAVERR_STILLPLAYING, "The sound buffer is still playing");
     h->dwFlags &= ~WHDR_PREPARED;
     if (marked_ == h) marked_ = nullptr;
     return MMSYSERR_NOERROR;
   }
 
   MMRESULT MarkFilled(WAVEHDR* h, DWORD bytes) {
-    std::lock_guard lock(mutex_);
     if (!(h->dwFlags & WHDR_PREPARED)) return fail(WAVERR_UNPREPARED, "The sound buffer is not prepared");
     marked_ = h;
     markedFrames_ = std::min<std::uint64_t>(bytes / frameBytes_, framesOf(h));
+    if (buffer_ == h) filled_.store(markedFrames_, std::memory_order_release);
     return MMSYSERR_NOERROR;
   }
 
   MMRESULT Write(WAVEHDR* h) {
-    bool start = false;
-    {
-      std::lock_guard lock(mutex_);
-      if (!(h->dwFlags & WHDR_PREPARED)) return fail(WAVERR_UNPREPARED, "The sound buffer is not prepared");
-      if (h->dwFlags & WHDR_INQUEUE) return fail(WAVERR_STILLPLAYING, "The sound buffer is still playing");
-      if (buffer_) return fail(WAVERR_STILLPLAYING, "Another sound buffer is still playing");
-      buffer_ = h;
-      bufferStart_ = position_.HandedData();
-      fed_ = 0;
-      h->dwFlags = (h->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-      start = !running_ && !paused_;
-      running_ = running_ || start;
-    }
-    return start ? this->start() : MMSYSERR_NOERROR;
+    if (!(h->dwFlags & WHDR_PREPARED)) return fail(WAVERR_UNPREPARED, "The sound buffer is not prepared");
+    if (buffer_ || (h->dwFlags & WHDR_INQUEUE)) return fail(WAVERR_STILLPLAYING, "A sound buffer is still playing");
+    if (lost_ || (running_ && !stopStream())) return fail(MMSYSERR_ERROR, kNoAnswer);
+    buffer_ = h;
+    bufferStart_ = position_.HandedData();
+    h->dwFlags = (h->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    if (paused_) return MMSYSERR_NOERROR;
+    fed_.store(0);
+    total_.store(framesOf(h));
+    filled_.store(marked_ == h ? markedFrames_ : framesOf(h));
+    feed_.store(reinterpret_cast<const BYTE*>(h->lpData));
+    return startStream();
   }
 
-  // Frames heard since open or the last reset.
   std::uint64_t Position() {
-    std::lock_guard lock(mutex_);
     refresh();
     return position_.Frames();
   }
 
-  void Pause() {
-    bool stop = false;
-    {
-      std::lock_guard lock(mutex_);
-      if (paused_) return;
-      advance(Pa_GetStreamTime(stream_));
-      paused_ = true;  // the callback hands over silence from now on
-      stop = running_;
-    }
-    if (stop) this->stop();
+  MMRESULT Pause() {
+    if (lost_) return fail(MMSYSERR_ERROR, kNoAnswer);
+    if (paused_) return MMSYSERR_NOERROR;
+    advance();
+    paused_ = true;
+    unfeed();
+    return !running_ || stopStream() ? MMSYSERR_NOERROR : fail(MMSYSERR_ERROR, kNoAnswer);
   }
 
-  void Reset() {
-    if (isRunning()) stop();  // ends the sound of the dropped buffer too
-    std::lock_guard lock(mutex_);
+  MMRESULT Reset() {
+    if (lost_) return fail(MMSYSERR_ERROR, kNoAnswer);
+    unfeed();
+    if (running_ && !stopStream()) return fail(MMSYSERR_ERROR, kNoAnswer);
     giveBack();
     position_.Rebase();
+    return MMSYSERR_NOERROR;
   }
 
-  bool HoldsBuffer() {
-    std::lock_guard lock(mutex_);
-    return buffer_ != nullptr;
+  // Closes the stream and lets the handle go, also when that gives up. A lost
+  // device's stream is closed by the call that was given up, once it returns.
+  MMRESULT Close() {
+    if (lost_) {
+      release(this);
+      return MMSYSERR_NOERROR;
+    }
+    if (buffer_) return fail(WAVERR_STILLPLAYING, "Sound buffers are still playing");
+    const bool answered = (!running_ || stopStream()) && serverCall([this] { closeStream(); });
+    release(this);
+    return answered ? MMSYSERR_NOERROR : fail(MMSYSERR_ERROR, kNoAnswer);
+  }
+
+  // The library's lock is held.
+  void closeStream() {
+    QuietStderr quiet;
+    Pa_CloseStream(stream_);
+    --openDevices;
+    closed_ = true;
+  }
+
+  static void release(WaveOutDevice* d) {
+    if (d->holders_.fetch_sub(1) == 1) delete d;
   }
 
  private:
+  struct Timing {  // what one callback handed over, and when its first frame is heard
+    unsigned long frames, data;
+    double dacTime;
+    double offset;                             // stream time minus steady time then
+    unsigned long skippedFrames, skippedData;  // of callbacks that found the queue full
+  };
+
   static int Callback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo* time,
                       PaStreamCallbackFlags, void* user) {
     return static_cast<WaveOutDevice*>(user)->fill(static_cast<BYTE*>(output), frames, time);
   }
 
-  std::uint64_t framesOf(const WAVEHDR* h) const { return h->dwBufferLength / frameBytes_; }
-
-  bool isRunning() {
-    std::lock_guard lock(mutex_);
-    return running_;
+  // The stream callback, on the sound server's real-time thread.
+  int fill(BYTE* out, unsigned long frames, const PaStreamCallbackTimeInfo* time) {
+    busy_.store(true);
+    unsigned long done = 0;
+    const bool halting = halting_.load();
+    if (const BYTE* data = halting ? nullptr : feed_.load()) {
+      const std::uint64_t filled = filled_.load(std::memory_order_acquire);
+      const std::uint64_t fed = fed_.load(std::memory_order_relaxed);
+      done = static_cast<unsigned long>(std::min<std::uint64_t>(frames, filled - std::min(filled, fed)));
+      if (done > 0) BlockMove::Move(data + fed * frameBytes_, out, std::intptr_t(std::uint64_t(done) * frameBytes_));
+      fed_.store(fed + done, std::memory_order_release);
+    }
+    std::memset(out + std::uint64_t(done) * frameBytes_, silence_, std::uint64_t(frames - done) * frameBytes_);
+    const std::size_t head = head_.load(std::memory_order_relaxed);
+    if (head - tail_.load(std::memory_order_acquire) == timings_.size()) {
+      skippedFrames_ += frames;
+      skippedData_ += done;
+    } else {
+      timings_[head % timings_.size()] = {frames, done, time->outputBufferDacTime,
+                                          time->currentTime - steadySeconds(), skippedFrames_, skippedData_};
+      skippedFrames_ = skippedData_ = 0;
+      head_.store(head + 1, std::memory_order_release);
+    }
+    lastCallback_.store(time->currentTime, std::memory_order_relaxed);
+    busy_.store(false);
+    return halting ? paAbort : paContinue;
   }
 
-  void advance(PaTime now) {
+  std::uint64_t framesOf(const WAVEHDR* h) const { return h->dwBufferLength / frameBytes_; }
+
+  // Takes the timings the callback queued into the position estimate.
+  void drainTimings() {
+    std::size_t tail = tail_.load(std::memory_order_relaxed);
+    for (const std::size_t head = head_.load(std::memory_order_acquire); tail != head; ++tail) {
+      const Timing& t = timings_[tail % timings_.size()];
+      if (t.skippedFrames > 0) position_.Handed(t.skippedFrames, t.skippedData, t.dacTime - t.skippedFrames / rate_);
+      position_.Handed(t.frames, t.data, t.dacTime);
+      streamOffset_ = t.offset;
+    }
+    tail_.store(tail, std::memory_order_release);
+  }
+
+  // The stream's time, from the steady clock: asking the library for it can
+  // wait for the sound thread, which may wait for the server.
+  PaTime advance() {
+    drainTimings();
+    const PaTime now = steadySeconds() + streamOffset_;
     if (running_ && !paused_) position_.Advance(now);
+    return now;
+  }
+
+  // Once this returns, the callback reads the buffer no more.
+  void unfeed() {
+    feed_.store(nullptr);
+    while (busy_.load()) std::this_thread::yield();
   }
 
   void giveBack() {
+    unfeed();
     if (buffer_) buffer_->dwFlags = (buffer_->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
     buffer_ = nullptr;
-    fed_ = 0;
   }
 
-  // Gives the buffer back once its last frame has been heard.
-  void retireHeard() {
-    if (buffer_ && fed_ == framesOf(buffer_) && bufferStart_ + fed_ <= position_.Heard()) giveBack();
-  }
-
-  // What the poll calls run first: brings the position and the buffer up to
-  // date. An output that stopped calling back (the server went away) gives
-  // the buffer back, so nobody waits for it forever.
+  // Brings the position and the buffer up to date: the buffer goes back once
+  // its last frame has been heard, or when the output stopped calling back
+  // (the server went away), so nobody waits for it forever.
   void refresh() {
-    const PaTime now = Pa_GetStreamTime(stream_);
-    advance(now);
-    retireHeard();
-    if (running_ && !paused_ && now - lastCallback_ > 1.0 + latency_) giveBack();
+    if (lost_) return;
+    const PaTime now = advance();
+    if (!buffer_) return;
+    const std::uint64_t fed = fed_.load(std::memory_order_acquire);
+    const bool heard = fed == framesOf(buffer_) && bufferStart_ + fed <= position_.Heard();
+    if (heard || (running_ && !paused_ && now - lastCallback_.load() > 1.0 + latency_)) giveBack();
   }
 
-  int fill(BYTE* out, unsigned long frames, const PaStreamCallbackTimeInfo* time) {
-    std::lock_guard lock(mutex_);
-    if (halting_) {
-      std::memset(out, silence_, std::uint64_t(frames) * frameBytes_);
-      return paAbort;
+  // Runs a call that needs the server, holding the library's lock, for 2 s at
+  // most. When it gives up the device is lost: it feeds nothing, and the stream
+  // is closed once the call returns.
+  bool serverCall(std::function<void()> call) {
+    ++holders_;
+    const bool answered = withinTwoSeconds(
+        [this, call = std::move(call)] {
+          std::lock_guard lock(libraryMutex);
+          call();
+        },
+        [this](bool late) {
+          if (late && !closed_) {
+            std::lock_guard lock(libraryMutex);
+            Pa_AbortStream(stream_);
+            closeStream();
+          }
+          release(this);
+        });
+    if (!answered) {
+      lost_ = true;
+      giveBack();
     }
-    unsigned long done = 0;
-    if (!paused_ && buffer_) {
-      const std::uint64_t filled = buffer_ == marked_ ? markedFrames_ : framesOf(buffer_);
-      done = static_cast<unsigned long>(std::min<std::uint64_t>(frames, filled - std::min(filled, fed_)));
-      if (done > 0)
-        BlockMove::Move(buffer_->lpData + fed_ * frameBytes_, out, std::intptr_t(std::uint64_t(done) * frameBytes_));
-      fed_ += done;
-    }
-    std::memset(out + std::uint64_t(done) * frameBytes_, silence_, std::uint64_t(frames - done) * frameBytes_);
-    position_.Handed(frames, done, time->outputBufferDacTime);
-    lastCallback_ = time->currentTime;
-    advance(time->currentTime);
-    retireHeard();
-    return paContinue;
+    return answered;
   }
 
-  // Starts the stream; the caller has set `running_`. The stream fills its
-  // buffer from the callback before it starts, so written data is heard
-  // without a run of silence ahead of it.
-  MMRESULT start() {
-    {
-      std::lock_guard lock(mutex_);
-      lastCallback_ = Pa_GetStreamTime(stream_);
-      position_.Started(lastCallback_);
+  MMRESULT startStream() {
+    halting_.store(false);
+    if (!serverCall([this] {
+          startedAt_ = Pa_GetStreamTime(stream_);
+          streamOffset_ = startedAt_ - steadySeconds();
+          lastCallback_.store(startedAt_);
+          startError_ = Pa_StartStream(stream_);
+        }))
+      return fail(MMSYSERR_ERROR, kNoAnswer);
+    position_.Started(startedAt_);
+    if (startError_ != paNoError) {
+      giveBack();
+      return fail(MMSYSERR_ERROR, "Cannot start the sound output (" + paText(startError_) + ")");
     }
-    const PaError err = Pa_StartStream(stream_);
-    if (err == paNoError) return MMSYSERR_NOERROR;
-    std::lock_guard lock(mutex_);
+    running_ = true;
+    return MMSYSERR_NOERROR;
+  }
+
+  // Stops the stream, dropping what the server still buffers. The callback
+  // ends the stream itself (within one callback period): aborting it from
+  // outside cancels the sound thread, which leaves the sound libraries' locks
+  // to chance, so only a stream whose callback no longer runs is aborted.
+  bool stopStream() {
+    halting_.store(true);
+    const bool answered = serverCall([this] {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
+      while (Pa_IsStreamActive(stream_) == 1 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (Pa_IsStreamActive(stream_) == 1)
+        Pa_AbortStream(stream_);
+      else
+        Pa_StopStream(stream_);  // the callback has finished: this only joins the sound thread
+    });
+    if (!answered) return false;
     running_ = false;
-    giveBack();
-    return fail(MMSYSERR_ERROR, "Cannot start the sound output (" + paText(err) + ")");
-  }
-
-  // Stops the stream at once, dropping what the server still buffers. The
-  // callback ends the stream itself (within one callback period): aborting
-  // it from outside would cancel the sound thread, which leaves the sound
-  // libraries' locks to chance. Only a stream whose callback no longer runs
-  // is aborted from outside. What was handed over but not heard is handed
-  // over again if the output resumes.
-  void stop() {
-    {
-      std::lock_guard lock(mutex_);
-      halting_ = true;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
-    while (Pa_IsStreamActive(stream_) == 1 && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (Pa_IsStreamActive(stream_) == 1)
-      Pa_AbortStream(stream_);
-    else
-      Pa_StopStream(stream_);  // the callback has finished: this only joins the sound thread
-    std::lock_guard lock(mutex_);
-    halting_ = false;
-    running_ = false;
-    const std::uint64_t resumeAt = position_.Stopped();
-    if (buffer_) {
-      bufferStart_ = std::min(bufferStart_, resumeAt);
-      fed_ = std::min(resumeAt - bufferStart_, framesOf(buffer_));
-    }
+    drainTimings();
+    skippedFrames_ = skippedData_ = 0;
+    position_.Stopped();
+    return true;
   }
 
   PaStream* stream_ = nullptr;
@@ -282,165 +367,141 @@ class WaveOutDevice {
   const double rate_;
   const BYTE silence_;
   PaTime latency_ = 0;  // the output latency the stream runs with
+  PaError startError_ = paNoError;
+  PaTime startedAt_ = 0;
+  double streamOffset_ = 0;  // stream time minus steady time
 
-  std::mutex mutex_;
+  // Shared with the callback.
+  std::atomic<const BYTE*> feed_{nullptr};  // the samples it feeds from; null: silence
+  std::atomic<std::uint64_t> total_{0};     // frames there
+  std::atomic<std::uint64_t> filled_{0};    // of them filled
+  std::atomic<std::uint64_t> fed_{0};       // of them handed over
+  std::atomic<bool> halting_{false};        // the callback is to end the stream
+  std::atomic<bool> busy_{false};           // the callback is running
+  std::atomic<double> lastCallback_{0};     // stream time of the last callback (or the start)
+  std::array<Timing, 1024> timings_{};      // single producer (callback), single consumer (owner)
+  std::atomic<std::size_t> head_{0}, tail_{0};
+  unsigned long skippedFrames_ = 0, skippedData_ = 0;  // the callback's
+
+  // The owner's.
   PlayPosition position_{rate_, 0};
-  WAVEHDR* buffer_ = nullptr;     // written, not yet heard to the end
-  WAVEHDR* marked_ = nullptr;     // a buffer only partly filled so far
+  WAVEHDR* buffer_ = nullptr;       // written, not yet given back
+  WAVEHDR* marked_ = nullptr;       // a buffer only partly filled so far
   std::uint64_t markedFrames_ = 0;  // its frames that are filled
-  std::uint64_t bufferStart_ = 0;  // data frames handed over before it
-  std::uint64_t fed_ = 0;          // its frames handed over
-  PaTime lastCallback_ = 0;        // when the callback last ran (or the start)
-  bool running_ = false;  // the stream is started
-  bool paused_ = false;   // waveOutPause: nothing is handed over any more
-  bool halting_ = false;  // the callback is to end the stream
+  std::uint64_t bufferStart_ = 0;   // data frames handed over before it
+  bool running_ = false, paused_ = false, lost_ = false;
+  std::atomic<bool> closed_{false};
 };
 
-namespace {
-
-void quietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
-
-}  // namespace
-
-PaError WaveOutDevice::OpenStream(const WAVEFORMATEX& f) {
-  const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
-  if (device == paNoDevice) return paDeviceUnavailable;
-  PaStreamParameters out{};
-  out.device = device;
-  out.channelCount = f.nChannels;
-  out.sampleFormat = f.wBitsPerSample == 8 ? paUInt8 : paInt16;
-  // A deep buffer, so that a busy machine does not break the sound up (the
-  // low default, under 10 ms, does). It costs nothing the user notices: the
-  // stream starts on the first write with its buffer filled from the data,
-  // positions are compensated for it, and a stop drops what it holds.
-  out.suggestedLatency = std::max(Pa_GetDeviceInfo(device)->defaultHighOutputLatency, 0.15);
-  const PaError err = Pa_OpenStream(&stream_, nullptr, &out, f.nSamplesPerSec, paFramesPerBufferUnspecified,
-                                    paPrimeOutputBuffersUsingStreamCallback, Callback, this);
-  if (err != paNoError) return err;
-  latency_ = Pa_GetStreamInfo(stream_)->outputLatency;
-  position_ = PlayPosition(rate_, latency_);
-  // Where the system lets us, the sound thread gets real-time priority so
-  // that a busy machine does not break the sound up.
-  if (Pa_GetHostApiInfo(Pa_GetDeviceInfo(device)->hostApi)->type == paALSA)
-    PaAlsa_EnableRealtimeScheduling(stream_, 1);
-  return paNoError;
-}
-
-void WaveOutDevice::CloseStream() {
-  if (isRunning()) stop();
-  std::lock_guard lock(library.mutex);
+void WaveOutDevice::Open(const WAVEFORMATEX& f) {
+  std::lock_guard lock(libraryMutex);
   QuietStderr quiet;
-  Pa_CloseStream(stream_);
-  --library.openDevices;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const bool fresh = !initialized;
+    if (fresh) {
+      if ((openError_ = Pa_Initialize()) != paNoError) {
+        openText_ = "Sound system unavailable (" + paText(openError_) + ")";
+        return;
+      }
+      initialized = true;
+      snd_lib_error_set_handler(quietAlsaErrors);  // underrun notes would go to stderr
+    }
+    const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
+    openError_ = paDeviceUnavailable;
+    if (device != paNoDevice) {
+      PaStreamParameters out{};
+      out.device = device;
+      out.channelCount = f.nChannels;
+      out.sampleFormat = f.wBitsPerSample == 8 ? paUInt8 : paInt16;
+      // A deep buffer, so that a busy machine does not break the sound up. The
+      // stream starts with it filled from the data, positions are compensated
+      // for it, and a stop drops what it holds.
+      out.suggestedLatency = std::max(Pa_GetDeviceInfo(device)->defaultHighOutputLatency, 0.15);
+      openError_ = Pa_OpenStream(&stream_, nullptr, &out, f.nSamplesPerSec, paFramesPerBufferUnspecified,
+                                 paPrimeOutputBuffersUsingStreamCallback, Callback, this);
+    }
+    if (openError_ == paNoError) {
+      ++openDevices;
+      latency_ = Pa_GetStreamInfo(stream_)->outputLatency;
+      position_ = PlayPosition(rate_, latency_);
+      if (Pa_GetHostApiInfo(Pa_GetDeviceInfo(device)->hostApi)->type == paALSA)
+        PaAlsa_EnableRealtimeScheduling(stream_, 1);
+      return;
+    }
+    if (openDevices == 0) {
+      Pa_Terminate();
+      initialized = false;
+    }
+    if (fresh || initialized) break;  // else the devices probed earlier may be stale: once more
+  }
+  openText_ = openError_ == paDeviceUnavailable ? "No sound output device available (" + paText(openError_) + ")"
+                                                : "Cannot open the sound output (" + paText(openError_) + ")";
 }
 
-namespace {
-std::atomic<std::uint64_t> openCalls{0};
-}  // namespace
-
-std::uint64_t OpenCalls() { return openCalls.load(); }
-
-MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWORD_PTR dwCallback,
-                     DWORD_PTR dwInstance, DWORD fdwOpen) {
-  ++openCalls;
-  (void)dwCallback;
-  (void)dwInstance;
+MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWORD_PTR, DWORD_PTR, DWORD fdwOpen) {
   if (!phwo || !pwfx) return fail(MMSYSERR_INVALPARAM, "Invalid parameter passed to the sound output");
   *phwo = nullptr;
   if (fdwOpen != CALLBACK_NULL) return fail(MMSYSERR_INVALFLAG, "Unsupported sound output open flags");
-  if (uDeviceID != WAVE_MAPPER && uDeviceID != 0)
-    return fail(MMSYSERR_BADDEVICEID, "No such sound output device");
-  const WAVEFORMATEX& f = *pwfx;
+  if (uDeviceID != WAVE_MAPPER && uDeviceID != 0) return fail(MMSYSERR_BADDEVICEID, "No such sound output device");
+  const WAVEFORMATEX f = *pwfx;
   if (f.wFormatTag != WAVE_FORMAT_PCM || (f.wBitsPerSample != 8 && f.wBitsPerSample != 16) || f.nChannels == 0 ||
       f.nSamplesPerSec == 0 || f.nBlockAlign != f.nChannels * f.wBitsPerSample / 8)
     return fail(WAVERR_BADFORMAT, "The sound output does not support this wave format");
+  if (unanswered > 0) return fail(MMSYSERR_ERROR, kNoAnswer);
 
-  auto dev = std::make_unique<WaveOutDevice>(f);
-
-  std::lock_guard lock(library.mutex);
-  QuietStderr quiet;
-  PaError err = paNoError;
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    const bool fresh = !library.initialized;
-    if (fresh) {
-      err = Pa_Initialize();
-      if (err != paNoError) return fail(MMSYSERR_ERROR, "Sound system unavailable (" + paText(err) + ")");
-      library.initialized = true;
-      // Underrun notes and the like would otherwise go to stderr from the
-      // sound thread at any time.
-      snd_lib_error_set_handler(quietAlsaErrors);
+  auto* dev = new WaveOutDevice(f);
+  // Opened late, the stream is closed at once: nothing plays by itself later.
+  const bool answered = withinTwoSeconds([dev, f] { dev->Open(f); }, [dev](bool late) {
+    if (late && dev->openError_ == paNoError) {
+      std::lock_guard lock(libraryMutex);
+      dev->closeStream();
     }
-    err = dev->OpenStream(f);
-    if (err == paNoError) break;
-    if (library.openDevices == 0) {
-      Pa_Terminate();
-      library.initialized = false;
-    }
-    // A device list probed earlier may be stale (the server went away or
-    // came back): probe once more.
-    if (fresh || library.initialized) break;
+    WaveOutDevice::release(dev);
+  });
+  if (!answered || dev->openError_ != paNoError) {
+    const std::string text = answered ? dev->openText_ : kNoAnswer;
+    const PaError err = answered ? dev->openError_ : paNoError;
+    WaveOutDevice::release(dev);
+    return fail(err == paDeviceUnavailable ? MMSYSERR_NODRIVER
+                : err == paInvalidSampleRate || err == paInvalidChannelCount ? WAVERR_BADFORMAT
+                                                                             : MMSYSERR_ERROR,
+                text);
   }
-  if (err == paDeviceUnavailable)
-    return fail(MMSYSERR_NODRIVER, "No sound output device available (" + paText(err) + ")");
-  if (err != paNoError) return fail(openResult(err), "Cannot open the sound output (" + paText(err) + ")");
-  ++library.openDevices;
-  *phwo = dev.release();
+  *phwo = dev;
   return MMSYSERR_NOERROR;
 }
 
+namespace {
+MMRESULT badHandle() { return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle"); }
+MMRESULT badHeader() { return fail(MMSYSERR_INVALPARAM, "Invalid sound buffer header"); }
+bool validHeader(const WAVEHDR* pwh, UINT cbwh) { return pwh && cbwh == sizeof(WAVEHDR); }
+}  // namespace
+
 MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh) {
-  if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
-  if (!pwh || cbwh != sizeof(WAVEHDR) || (!pwh->lpData && pwh->dwBufferLength > 0))
-    return fail(MMSYSERR_INVALPARAM, "Invalid sound buffer header");
+  if (!hwo) return badHandle();
+  if (!validHeader(pwh, cbwh) || (!pwh->lpData && pwh->dwBufferLength > 0)) return badHeader();
   hwo->Prepare(pwh);
   return MMSYSERR_NOERROR;
 }
-
 MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh) {
-  if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
-  if (!pwh || cbwh != sizeof(WAVEHDR)) return fail(MMSYSERR_INVALPARAM, "Invalid sound buffer header");
-  return hwo->Unprepare(pwh);
+  return !hwo ? badHandle() : validHeader(pwh, cbwh) ? hwo->Unprepare(pwh) : badHeader();
 }
-
 MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh) {
-  if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
-  if (!pwh || cbwh != sizeof(WAVEHDR)) return fail(MMSYSERR_INVALPARAM, "Invalid sound buffer header");
-  return hwo->Write(pwh);
+  return !hwo ? badHandle() : validHeader(pwh, cbwh) ? hwo->Write(pwh) : badHeader();
 }
-
 MMRESULT waveOutMarkFilled(HWAVEOUT hwo, WAVEHDR* pwh, DWORD bytes) {
-  if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
-  if (!pwh) return fail(MMSYSERR_INVALPARAM, "Invalid sound buffer header");
-  return hwo->MarkFilled(pwh, bytes);
+  return !hwo ? badHandle() : pwh ? hwo->MarkFilled(pwh, bytes) : badHeader();
 }
-
 MMRESULT waveOutGetPosition(HWAVEOUT hwo, MMTIME* pmmt, UINT cbmmt) {
-  if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
+  if (!hwo) return badHandle();
   if (!pmmt || cbmmt != sizeof(MMTIME)) return fail(MMSYSERR_INVALPARAM, "Invalid time record");
   pmmt->wType = TIME_SAMPLES;
   pmmt->sample = DWORD(hwo->Position());
   return MMSYSERR_NOERROR;
 }
-
-MMRESULT waveOutPause(HWAVEOUT hwo) {
-  if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
-  hwo->Pause();
-  return MMSYSERR_NOERROR;
-}
-
-MMRESULT waveOutReset(HWAVEOUT hwo) {
-  if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
-  hwo->Reset();
-  return MMSYSERR_NOERROR;
-}
-
-MMRESULT waveOutClose(HWAVEOUT hwo) {
-  if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
-  if (hwo->HoldsBuffer()) return fail(WAVERR_STILLPLAYING, "Sound buffers are still playing");
-  std::unique_ptr<WaveOutDevice> device(hwo);
-  device->CloseStream();
-  return MMSYSERR_NOERROR;
-}
+MMRESULT waveOutPause(HWAVEOUT hwo) { return hwo ? hwo->Pause() : badHandle(); }
+MMRESULT waveOutReset(HWAVEOUT hwo) { return hwo ? hwo->Reset() : badHandle(); }
+MMRESULT waveOutClose(HWAVEOUT hwo) { return hwo ? hwo->Close() : badHandle(); }
 
 std::string LastErrorText() { return lastErrorText; }
 

@@ -13,6 +13,10 @@
 #include <cmath>
 #include <functional>
 #include <numbers>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
 #include <vector>
 
 using namespace Tembrix;
@@ -213,7 +217,28 @@ TEST_F(Document, SpectrogramOfATinyRecordingHasColumnsButNoPoints) {
 
 // --- The play request ---
 
-using Samples = SoundPlayThread::TASWaveformSamples;
+using Samples = std::vector<std::int16_t>;
+
+// The two outputs of a request, read as a playback reads them: slice by
+// slice (`slice` frames each), into one interleaved buffer with a sentinel
+// past its end.
+struct Outputs {
+  Samples out0, out1;
+  bool complete = true;  // every read succeeded
+};
+Outputs readAll(const TPlayRequest& request, std::size_t slice = SoundPlayThread::SliceFrames) {
+  const std::size_t frames = request.Source->Frames();
+  std::vector<std::int16_t> interleaved(2 * frames + 1, 12345);
+  Outputs o;
+  for (std::size_t from = 0; from < frames && o.complete; from += slice)
+    o.complete = request.Source->Read(from, std::min(slice, frames - from), interleaved.data() + 2 * from);
+  EXPECT_EQ(interleaved.back(), 12345) << "written past the end";
+  for (std::size_t i = 0; i < frames; ++i) {
+    o.out0.push_back(interleaved[2 * i]);
+    o.out1.push_back(interleaved[2 * i + 1]);
+  }
+  return o;
+}
 
 TEST_F(Document, PlayRequestRoundsHalfToEvenAndKeepsTheLowSixteenBits) {
   const std::vector<double> values = {2.5,     3.5,      -2.5,  70000, -40000, 32767.5,
@@ -222,10 +247,20 @@ TEST_F(Document, PlayRequestRoundsHalfToEvenAndKeepsTheLowSixteenBits) {
   TTembrixDocument doc;
   fill(doc, static_cast<std::int32_t>(values.size()), 1000, [&](std::int32_t i) { return values[i]; }, negative);
   const TPlayRequest request = PlayRequest(doc, 0.0, 0.01, true, false);
-  EXPECT_EQ(request.Out0, expected);
-  EXPECT_EQ(request.Out1, expected);  // one chosen channel is heard on both
+  const Outputs o = readAll(request, 3);
+  EXPECT_EQ(o.out0, expected);
+  EXPECT_EQ(o.out1, expected);  // one chosen channel is heard on both
   EXPECT_EQ(request.SampleRate, 1000u);
   EXPECT_EQ(request.PositionLo, 0.0);
+
+  // Far from zero, halfway cases and values past 32 bits round as Round does.
+  const double hard[] = {-2.5, -3.5, 65537.5, -65538.5, 3e9 + 0.5, -4503599627370495.5, 4503599627370497.0,
+                         9.3e18, -1e300, std::nan("")};
+  TTembrixDocument far;
+  fill(far, std::int32_t(std::size(hard)), 1000, [&](std::int32_t i) { return hard[i]; }, negative);
+  const Outputs h = readAll(PlayRequest(far, 0.0, double(std::size(hard)) / 1000, true, true));
+  ASSERT_EQ(h.out0.size(), std::size(hard));
+  for (std::size_t i = 0; i < std::size(hard); ++i) EXPECT_EQ(h.out0[i], std::int16_t(std::llrint(hard[i]))) << hard[i];
 }
 
 TEST_F(Document, PlayRequestTakesTheOutputsFromTheChosenChannels) {
@@ -238,32 +273,27 @@ TEST_F(Document, PlayRequestTakesTheOutputsFromTheChosenChannels) {
   };
   for (const Case& c : {Case{true, true, left, right}, Case{true, false, left, left}, Case{false, true, right, right},
                         Case{false, false, right, left}}) {
-    const TPlayRequest request = PlayRequest(doc, 0.0, 0.004, c.left, c.right);
-    EXPECT_EQ(request.Out0, c.out0) << c.left << c.right;
-    EXPECT_EQ(request.Out1, c.out1) << c.left << c.right;
+    const Outputs o = readAll(PlayRequest(doc, 0.0, 0.004, c.left, c.right));
+    EXPECT_EQ(o.out0, c.out0) << c.left << c.right;
+    EXPECT_EQ(o.out1, c.out1) << c.left << c.right;
   }
 }
 
-// A span longer than what is converted at once is converted on by a thread of
-// its own; once its fill mark counts every frame, every sample is right, from
-// the chosen channels and starting at the span's first frame.
-TEST_F(Document, PlayRequestOfALongSpanIsFilledInTheBackground) {
-  const std::int32_t frames = std::int32_t(FilledAtOnce) * 3 + 12345;
+// Read slice by slice, a long span arrives whole and in order, also around the
+// slice edges, from the chosen channels and from the span's first frame on.
+TEST_F(Document, PlayRequestOfALongSpanIsReadWholeSliceBySlice) {
+  const std::int32_t frames = std::int32_t(SoundPlayThread::SliceFrames) * 3 + 12345;
   TTembrixDocument doc;
   fill(doc, frames, 1000, [](std::int32_t i) { return double(i % 30000); }, negative);
   const TPlayRequest request = PlayRequest(doc, 0.007, double(frames) / 1000, false, true);
   const std::size_t n = std::size_t(frames - 7);
-  ASSERT_TRUE(request.Fill);
-  EXPECT_EQ(request.Fill->Total(), n);
-  request.Fill->WaitAll();
-  ASSERT_EQ(request.Out0.size(), n);
-  ASSERT_EQ(request.Out1.size(), n);
+  ASSERT_EQ(request.Source->Frames(), n);
+  const Outputs o = readAll(request);
+  EXPECT_TRUE(o.complete);
   std::size_t wrong = 0;
   for (std::size_t i = 0; i < n; ++i)
-    wrong += request.Out0[i] != std::int16_t(-std::int32_t(i + 7)) || request.Out1[i] != request.Out0[i];
+    wrong += o.out0[i] != std::int16_t(-std::int32_t(i + 7)) || o.out1[i] != o.out0[i];
   EXPECT_EQ(wrong, 0u);
-
-  EXPECT_FALSE(PlayRequest(doc, 0.0, double(FilledAtOnce) / 1000, true, true).Fill) << "filled at once";
 }
 
 TEST_F(Document, PlayRequestClipsTheSpanToTheLoadedFrames) {
@@ -276,11 +306,83 @@ TEST_F(Document, PlayRequestClipsTheSpanToTheLoadedFrames) {
   for (const Case& c : {Case{0.002, 0.005, {2, 3, 4}}, Case{0.005, 0.5, {5, 6, 7, 8, 9}},
                         Case{0.0101, 0.02, {}}, Case{-0.003, 0.002, {0, 1, 2, 3, 4}}, Case{0.006, 0.002, {}}}) {
     const TPlayRequest request = PlayRequest(doc, c.lo, c.hi, true, true);
-    EXPECT_EQ(request.Out0, c.out0) << c.lo << " " << c.hi;
-    EXPECT_EQ(request.Out1.size(), c.out0.size());
+    const Outputs o = readAll(request);
+    EXPECT_EQ(o.out0, c.out0) << c.lo << " " << c.hi;
+    EXPECT_EQ(o.out1.size(), c.out0.size());
     EXPECT_EQ(request.PositionLo, c.lo);
   }
-  const TPlayRequest empty = PlayRequest(TTembrixDocument{}, 0.0, 1.0, true, true);
-  EXPECT_TRUE(empty.Out0.empty());
-  EXPECT_TRUE(empty.Out1.empty());
+  TTembrixDocument none;
+  const Outputs empty = readAll(PlayRequest(none, 0.0, 1.0, true, true));
+  EXPECT_TRUE(empty.out0.empty());
+  EXPECT_TRUE(empty.out1.empty());
+
+  // The whole time line (Lo = 1/R, Hi = N/R): frames 1 … N − 1.
+  const TPlaySpan whole = PlaySpan(doc, doc.arTimeLine[0], doc.arTimeLine[9]);
+  EXPECT_EQ(whole.s, 1);
+  EXPECT_EQ(whole.n, 9);
+}
+
+// --- The document guards its samples against a playback reading them ---
+
+// Reads a request on another thread, slice by slice, as a playback does, and
+// tells how far it got before the samples were taken back.
+class SpanReader {
+ public:
+  SpanReader(TTembrixDocument& doc, std::size_t slice) : request_(PlayRequest(doc, 0.0, 1e9, true, true)) {
+    thread_ = std::thread([this, slice] {
+      const std::size_t frames = request_.Source->Frames();
+      std::vector<std::int16_t> out(2 * slice);
+      for (std::size_t from = 0; from < frames; from += slice) {
+        const std::size_t n = std::min(slice, frames - from);
+        if (!request_.Source->Read(from, n, out.data())) break;
+        for (std::size_t i = 0; i < n; ++i) wrong_ += out[2 * i] != std::int16_t((from + i) % 30000);
+        read_ = from + n;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+    });
+  }
+  ~SpanReader() { thread_.join(); }
+  std::size_t read() const { return read_; }
+  std::size_t wrong() const { return wrong_; }
+
+ private:
+  TPlayRequest request_;
+  std::atomic<std::size_t> read_{0};
+  std::atomic<std::size_t> wrong_{0};
+  std::thread thread_;
+};
+
+TEST_F(Document, ACutWaitsUntilThePlaybackHasReadItsSpan) {
+  TTembrixDocument doc;
+  fill(doc, 20000, 1000, [](std::int32_t i) { return double(i % 30000); }, negative);
+  SpanReader reader(doc, 1000);  // 20 slices, 2 ms apart
+  doc.RemoveFrames(0, 10000);
+  EXPECT_EQ(reader.read(), 20000u) << "the cut moved samples still to be read";
+  EXPECT_EQ(reader.wrong(), 0u);
+  EXPECT_EQ(doc.arWAVENOP, 10000);
+  EXPECT_EQ(doc.arLeftCH[0], 10000.0);
+  EXPECT_EQ(doc.arRightCH[9999], -19999.0);
+}
+
+TEST_F(Document, ANewLoadAndTheDestructionStopThePlaybackWithinOneSlice) {
+  for (bool destroy : {false, true}) {
+    auto doc = std::make_unique<TTembrixDocument>();
+    fill(*doc, 200000, 1000, [](std::int32_t i) { return double(i % 30000); }, negative);
+    SpanReader reader(*doc, 1000);  // 200 slices: 0.4 s at least
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const auto start = std::chrono::steady_clock::now();
+    if (destroy) {
+      doc.reset();
+    } else {
+      doc->arReportPath = QStringLiteral("/nonexistent/none.wav");
+      EXPECT_ANY_THROW(doc->ReadFile());  // the old samples are taken back first
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100)) << destroy;
+    const std::size_t read = reader.read();
+    EXPECT_GT(read, 0u);
+    EXPECT_LT(read, 200000u) << "the reading was not stopped";
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(reader.read(), read) << "read on after the samples were taken back";
+    EXPECT_EQ(reader.wrong(), 0u);
+  }
 }

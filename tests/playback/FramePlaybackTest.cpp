@@ -8,8 +8,10 @@
 #include "MonitorCapture.h"
 #include "playback/SoundPlayThread.h"
 #include "PlaybackThreads.h"
+#include "SoundLibrarySpy.h"
 
 #include "platform/Dialogs.h"
+#include "wav/AvailableMemory.h"
 
 #include <gtest/gtest.h>
 
@@ -68,8 +70,11 @@ class FramePlayback : public FrameFixture {
   }
   // Clicks Play and waits until the playback has disabled Play and given it back.
   bool playToEnd(std::chrono::milliseconds timeout = 10s) {
-    bool disabled = false;
     QTest::mouseClick(frame->Button1, Qt::LeftButton);
+    return waitUntilPlayedBack(timeout);
+  }
+  bool waitUntilPlayedBack(std::chrono::milliseconds timeout = 10s) {
+    bool disabled = false;
     return waitFor([&] { return (disabled = disabled || !frame->Button1->isEnabled()) && frame->Button1->isEnabled(); },
                    timeout);
   }
@@ -96,11 +101,10 @@ TEST_F(FramePlayback, PlaySendsTheSelectionOfBothChannelsToTheSink) {
   EXPECT_TRUE(findExact(capture.samples(), expected(48000, 48000, leftAt, rightAt)));
 }
 
-// Of a span longer than Play converts at once, the rest is converted and
-// interleaved while the start already plays. All of it is heard frame for
-// frame.
+// A span of many slices is converted while its start already plays. All of it
+// is heard frame for frame.
 TEST_F(FramePlayback, ALongSpanIsHeardWhole) {
-  const std::int64_t span = FilledAtOnce + kCaptureRate / 2;
+  const std::int64_t span = 8 * std::int64_t(SliceFrames) + 1234;
   load(16, span + 10);
   select(0.0, double(span) / kCaptureRate);
   MonitorCapture capture;
@@ -110,27 +114,19 @@ TEST_F(FramePlayback, ALongSpanIsHeardWhole) {
   EXPECT_TRUE(findExact(capture.samples(), expected(0, span, leftAt, rightAt)));
 }
 
-// A cut right after Play waits until the conversion of a long span has read
-// all it needs: the samples handed to the playback are those of the span
-// before the cut.
+// A cut right after Play waits until the conversion has read the span: what is
+// heard is the span as it was before the cut.
 TEST_F(FramePlayback, CuttingTheSpanRightAfterPlayLeavesTheRequestAsItWas) {
-  const std::int64_t span = 30 * kCaptureRate;
+  const std::int64_t span = 2 * kCaptureRate;
   load(16, 2 * span);  // the cut moves the rest over the whole span
   select(0.0, double(span) / kCaptureRate);
+  MonitorCapture capture;
   QTest::mouseClick(frame->Button1, Qt::LeftButton);
   QTest::mouseClick(frame->ButtonSelectCut, Qt::LeftButton);
   EXPECT_EQ(frame->arWAVENOP, span) << "the span was not cut";
-  // The playback takes the samples over through the event loop, which has not
-  // run yet.
-  ASSERT_TRUE(Sound1.Fill);
-  Sound1.Fill->WaitAll();
-  ASSERT_EQ(Sound1.Channels.size(), 2u);
-  ASSERT_EQ(Sound1.Channels[0].size(), std::size_t(span));
-  std::int64_t wrong = 0;
-  for (std::int64_t i = 0; i < span; ++i)
-    wrong += Sound1.Channels[0][std::size_t(i)] != leftAt(i) || Sound1.Channels[1][std::size_t(i)] != rightAt(i);
-  EXPECT_EQ(wrong, 0);
-  QTest::mouseClick(frame->ButtonStop, Qt::LeftButton);
+  ASSERT_TRUE(waitUntilPlayedBack());
+  capture.waitUntilCaptured(Clock::now());
+  EXPECT_TRUE(findExact(capture.samples(), expected(0, span, leftAt, rightAt)));
 }
 
 TEST_F(FramePlayback, OneChosenChannelIsHeardOnBothOutputs) {
@@ -169,50 +165,57 @@ TEST_F(FramePlayback, RefusalsShowTheirBoxAndStartNothing) {
   EXPECT_TRUE(frame->Button1->isEnabled()) << "a playback started";
 }
 
-TEST_F(FramePlayback, TheSpanIsRoundedToFramesAndClippedToTheRecording) {
+TEST_F(FramePlayback, PlayFillsTheGlobalsAndPlaysTheRoundedSpanClippedToTheRecording) {
   load();
   TFrameTembrix& f = *frame;
-  // The whole time line: s = 1 and n = N − 1.
   select(f.arTimeLine[0], f.arTimeLine[kFrames - 1]);
   QTest::mouseClick(f.ButtonStop, Qt::LeftButton);
   QTest::mouseClick(f.Button1, Qt::LeftButton);
-  ASSERT_EQ(Sound1.Channels.size(), 2u);
-  EXPECT_EQ(Sound1.Channels[0].size(), std::size_t(kFrames - 1));
-  EXPECT_EQ(Sound1.Channels[0][0], leftAt(1));
-  EXPECT_EQ(Sound1.Channels[1].back(), rightAt(kFrames - 1));
   EXPECT_FALSE(PlaySoundStopper) << "Play clears the stop request";
-  EXPECT_EQ(Sound1.SampleRate, std::uint32_t(kCaptureRate));
+  EXPECT_FALSE(Sound1.Channels) << "the playback takes the request over";
   EXPECT_EQ(thSampleRate, kCaptureRate);
   EXPECT_EQ(thPositionLo, f.arTimeLine[0]);
   EXPECT_EQ(thButton, f.Button1);
   EXPECT_EQ(SenderChart1, f.Chart1);
   EXPECT_EQ(SenderChart4, f.Chart4);
   EXPECT_EQ(SenderStaticTextPlayPosition, f.StaticTextPlayPosition);
-
-  // A span reaching past the last frame reads nothing beyond it.
-  select(double(kFrames - 10) / kCaptureRate, double(kFrames + 5) / kCaptureRate);
-  QTest::mouseClick(f.Button1, Qt::LeftButton);
-  EXPECT_EQ(Sound1.Channels[0].size(), 10u);
-  EXPECT_EQ(Sound1.Channels[0].back(), leftAt(kFrames - 1));
-
-  // Ties go to the even neighbour; a value keeps its low 16 bits.
-  select(0.0, 4.0 / kCaptureRate);
-  f.arLeftCH[0] = 2.5;
-  f.arLeftCH[1] = 3.5;
-  f.arLeftCH[2] = -0.5;
-  f.arLeftCH[3] = 40000.0;
-  QTest::mouseClick(f.Button1, Qt::LeftButton);
-  EXPECT_EQ(Sound1.Channels[0], (TASWaveformSamples{2, 4, 0, std::int16_t(40000 - 65536)}));
-  // Far from zero, halfway cases and values past 32 bits round as Round does.
-  const double hard[] = {-2.5, -3.5, 65537.5, -65538.5, 3e9 + 0.5, -4503599627370495.5, 4503599627370497.0,
-                         9.3e18, -1e300, std::nan("")};
-  select(0.0, double(std::size(hard)) / kCaptureRate);
-  for (std::size_t i = 0; i < std::size(hard); ++i) f.arLeftCH[i] = hard[i];
-  QTest::mouseClick(f.Button1, Qt::LeftButton);
-  ASSERT_EQ(Sound1.Channels[0].size(), std::size(hard));
-  for (std::size_t i = 0; i < std::size(hard); ++i)
-    EXPECT_EQ(Sound1.Channels[0][i], std::int16_t(std::llrint(hard[i]))) << hard[i];
   QTest::mouseClick(f.ButtonStop, Qt::LeftButton);
+  ASSERT_TRUE(waitFor([] { return !PlaybackUnderWay(); }));
+
+  // A span reaching past the last frame reads nothing beyond it. Ties go to
+  // the even neighbour; a value keeps its low 16 bits.
+  const std::int64_t s = kFrames - 4;
+  select(double(s) / kCaptureRate, double(kFrames + 5) / kCaptureRate);
+  f.arLeftCH[s] = 2.5;
+  f.arLeftCH[s + 1] = 3.5;
+  f.arLeftCH[s + 2] = -0.5;
+  f.arLeftCH[s + 3] = 40000.0;
+  MonitorCapture capture;
+  ASSERT_TRUE(playToEnd());
+  capture.waitUntilCaptured(Clock::now());
+  EXPECT_TRUE(findExact(capture.samples(), {2, rightAt(s), 4, rightAt(s + 1), 0, rightAt(s + 2),
+                                            std::int16_t(40000 - 65536), rightAt(s + 3)}));
+}
+
+TEST_F(FramePlayback, ASpanThatDoesNotFitInMemoryIsRefused) {
+  load();
+  select(1.0, 2.0);  // 48000 frames, 192000 bytes interleaved
+  WaveFile::AvailableMemory = [] { return std::uint64_t(191999); };
+  QTest::mouseClick(frame->Button1, Qt::LeftButton);
+  WaveFile::AvailableMemory = WaveFile::SystemAvailableMemory;
+  const auto m = recorder.messages();
+  ASSERT_EQ(m.size(), 1u);
+  EXPECT_EQ(m[0].text,
+            QStringLiteral("Недостаточно памяти для прослушивания выделения (1 МБ). Выделите более короткий участок."));
+  EXPECT_EQ(m[0].caption, QStringLiteral("Прослушивание"));
+  EXPECT_EQ(m[0].icon, Dialogs::Icon::None);
+  EXPECT_FALSE(PlaybackUnderWay()) << "a playback started";
+
+  WaveFile::AvailableMemory = [] { return std::uint64_t(192000); };
+  QTest::mouseClick(frame->Button1, Qt::LeftButton);
+  WaveFile::AvailableMemory = WaveFile::SystemAvailableMemory;
+  EXPECT_EQ(recorder.messages().size(), 1u) << "a span that fits was refused";
+  QTest::mouseClick(frame->ButtonStop, Qt::LeftButton);
 }
 
 TEST_F(FramePlayback, StopEndsTheSoundAndGivesPlayBack) {
@@ -261,19 +264,44 @@ TEST_F(FramePlayback, ClosingTheWindowRightAfterPlayOfALongSpanEndsCleanly) {
   EXPECT_TRUE(recorder.messages().empty());
 }
 
+// Whatever is still to be converted: Stop, seen at the next poll, gives Play
+// back within 50 ms of it, and closing the window during the conversion holds
+// the GUI thread up no longer than that.
+TEST_F(FramePlayback, StopAndClosingAnswerAtOnceOnALongSpan) {
+  const std::int64_t span = 300 * std::int64_t(kCaptureRate);  // five minutes
+  load(16, span);
+  select(0.0, double(span) / kCaptureRate);
+  QTest::mouseClick(frame->Button1, Qt::LeftButton);
+  ASSERT_TRUE(waitFor([this] { return frame->StaticTextPlayPosition->isVisible(); }));
+  const auto stop = Clock::now();
+  QTest::mouseClick(frame->ButtonStop, Qt::LeftButton);
+  ASSERT_TRUE(waitFor([this] { return frame->Button1->isEnabled(); }, 2s));
+  EXPECT_LE(ms(Clock::now() - stop), (100.0 + 50.0) * kSlowdown) << "Play came back late after Stop";
+  EXPECT_FALSE(frame->StaticTextPlayPosition->isVisible());
+
+  QTest::mouseClick(frame->Button1, Qt::LeftButton);
+  QTest::qWait(20);
+  const auto closed = Clock::now();
+  frame.reset();
+  if (kSlowdown == 1.0) {  // sanitizer builds take far longer to free the window itself
+    EXPECT_LE(ms(Clock::now() - closed), 50.0) << "closing waited for the conversion";
+  }
+  EXPECT_TRUE(recorder.messages().empty());
+}
+
 TEST_F(FramePlayback, QuickClicksOpenTheDeviceOnceAndPlayTheSpanOnce) {
   load();
   select(1.0, 1.5);
   MonitorCapture capture;
-  const auto opens = WaveOut::OpenCalls();
+  const auto opens = SoundLibrarySpy::OpenAttempts();
   // Clicks faster than any playback can start: all but the last are replaced
   // before their turn.
   for (int i = 0; i < 20; ++i) QTest::mouseClick(frame->Button1, Qt::LeftButton);
   ASSERT_TRUE(waitFor([] { return !PlaybackUnderWay(); }));
   EXPECT_TRUE(frame->Button1->isEnabled());
-  EXPECT_EQ(WaveOut::OpenCalls() - opens, 1u);
+  EXPECT_EQ(SoundLibrarySpy::OpenAttempts() - opens, 1u);
   EXPECT_TRUE(recorder.messages().empty());
-  EXPECT_TRUE(Sound1.Channels.empty());
+  EXPECT_FALSE(Sound1.Channels);
   capture.waitUntilCaptured(Clock::now());
   const auto captured = capture.samples();
   const auto span = expected(48000, 24000, leftAt, rightAt);
@@ -286,8 +314,8 @@ TEST_F(FramePlayback, QuickClicksOpenTheDeviceOnceAndPlayTheSpanOnce) {
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 // The allocator's count of large blocks (every block from 64 KiB up gets its
-// own mapping here) shows what the span costs: while the sound plays only the
-// interleaved buffer is held, and after the playback nothing is.
+// own mapping here) shows what the span costs: only the interleaved buffer is
+// ever held, and after the playback nothing is.
 TEST_F(FramePlayback, WhilePlayingTheSpanIsHeldOnceAndAfterwardsNotAtAll) {
   mallopt(M_MMAP_THRESHOLD, 64 * 1024);
   load();
@@ -297,13 +325,13 @@ TEST_F(FramePlayback, WhilePlayingTheSpanIsHeldOnceAndAfterwardsNotAtAll) {
   const auto held = [before = mallinfo2().hblkhd] { return double(mallinfo2().hblkhd) - double(before); };
 
   QTest::mouseClick(frame->Button1, Qt::LeftButton);
-  EXPECT_NEAR(held(), double(interleaved), 64 * 1024) << "Sound1 holds the span once, as two arrays";
+  EXPECT_LE(held(), double(interleaved) + 64 * 1024) << "Play holds more than the interleaved span";
   ASSERT_TRUE(waitFor([this] { return frame->StaticTextPlayPosition->isVisible(); }));
   EXPECT_NEAR(held(), double(interleaved), 64 * 1024) << "more than the interleaved buffer while playing";
   ASSERT_TRUE(waitFor([] { return !PlaybackUnderWay(); }));
   QTest::qWait(10);  // the finished thread frees itself
   EXPECT_LE(held(), 64.0 * 1024) << "the span stays after the playback";
-  EXPECT_TRUE(Sound1.Channels.empty());
+  EXPECT_FALSE(Sound1.Channels);
 }
 #endif
 

@@ -3,6 +3,8 @@
 
 #include "playback/SoundPlayThread.h"
 
+#include <QCoreApplication>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -21,10 +23,11 @@ inline bool PlaybackThreadsRunning() {
   return false;
 }
 
-// Whether the last Play request has not finished: its samples still wait in
-// Sound1 for its thread (which covers the moment before a just-started thread
-// has its name), or a playback thread runs. Playbacks run one after another,
-// so this is whether any has not finished.
+// Whether a playback has not finished. A thread is named as it starts, so a
+// moment after Play this sees it. Once none runs, what they posted to the GUI
+// thread (the controls given back) is run before the answer.
 inline bool PlaybackUnderWay() {
-  return !SoundPlayThread::Sound1.Channels.empty() || PlaybackThreadsRunning();
+  if (SoundPlayThread::Sound1.Channels || PlaybackThreadsRunning()) return true;
+  QCoreApplication::sendPostedEvents();
+  return false;
 }

@@ -1,9 +1,11 @@
 // The playback thread on the real test sound server, with real widgets: what
 // is heard, where the line stands, what happens to the Play button, and how a
 // stop, a failure, a closed window and a second request end a playback.
+#include "MemorySource.h"
 #include "MonitorCapture.h"
 #include "playback/SoundPlayThread.h"
 #include "PlaybackThreads.h"
+#include "SoundLibrarySpy.h"
 #include "WaitFor.h"
 
 #include "chart/TChart.h"
@@ -19,7 +21,11 @@
 #include <QLabel>
 #include <QTest>
 
+#include <csignal>
 #include <cstdlib>
+#include <fstream>
+#include <string>
+#include <utility>
 #include <functional>
 #include <memory>
 
@@ -30,6 +36,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
 
 // What the GUI thread saw of the line and the button, with the time.
 struct Observation {
@@ -87,16 +94,13 @@ class PlaybackThread : public testing::Test {
   }
   void TearDown() override {
     waitFor([this] { return !thread && !PlaybackThreadsRunning(); });
+    Sound1 = {};
     Dialogs::setResponder(nullptr);
   }
 
   // Fills the globals as the Play command does and starts a thread.
   void play(const std::vector<std::int16_t>& interleaved, std::uint32_t rate, double lo) {
-    Sound1.Channels.assign(2, {});
-    for (std::size_t i = 0; i + 1 < interleaved.size(); i += 2) {
-      Sound1.Channels[0].push_back(interleaved[i]);
-      Sound1.Channels[1].push_back(interleaved[i + 1]);
-    }
+    Sound1.Channels = std::make_unique<MemorySource>(interleaved);
     Sound1.SampleRate = rate;
     SenderStaticTextPlayPosition = line;
     SenderChart1 = chart1;
@@ -131,8 +135,8 @@ TEST_F(PlaybackThread, PlaysItsOwnCopySampleForSampleWhileTheLineFollowsTheSound
   play(sound, kCaptureRate, 2.0);
   // The playback takes the samples over, leaving the globals empty, and a
   // later request must not change what it plays.
-  ASSERT_TRUE(waitFor([] { return Sound1.Channels.empty(); }));
-  Sound1.Channels.assign(2, TASWaveformSamples(10, 5));
+  EXPECT_FALSE(Sound1.Channels);
+  Sound1.Channels = std::make_unique<MemorySource>(std::vector<std::int16_t>(20, 5));
   ASSERT_TRUE(waitUntilFinished());
   const auto finished = Clock::now();
 
@@ -264,16 +268,16 @@ TEST_F(PlaybackThread, ASecondRequestStopsTheFirstAndPlaysItself) {
 
 TEST_F(PlaybackThread, RequestsReplacedBeforeTheirTurnOpenNoDeviceAndOnlyTheLastIsHeard) {
   MonitorCapture capture;
-  const auto opensBefore = WaveOut::OpenCalls();
+  const auto opensBefore = SoundLibrarySpy::OpenAttempts();
   // Ten requests before any could take its samples: only the last one plays.
   for (int i = 0; i < 9; ++i) play(stereoTones(kCaptureRate / 2, 300 + 20 * i, 900), kCaptureRate, 0.0);
   const auto last = stereoTones(kCaptureRate / 2, 660, 1300);
   play(last, kCaptureRate, 0.0);
   ASSERT_TRUE(waitFor([] { return !PlaybackUnderWay(); }));
   ASSERT_TRUE(waitUntilFinished());
-  EXPECT_EQ(WaveOut::OpenCalls() - opensBefore, 1u);
+  EXPECT_EQ(SoundLibrarySpy::OpenAttempts() - opensBefore, 1u);
   EXPECT_TRUE(recorder.messages().empty());
-  EXPECT_TRUE(Sound1.Channels.empty()) << "the samples stay after the playback";
+  EXPECT_FALSE(Sound1.Channels) << "the samples stay after the playback";
   EXPECT_TRUE(button->isEnabled());
 
   capture.waitUntilCaptured(Clock::now());
@@ -289,16 +293,16 @@ TEST_F(PlaybackThread, WithoutSoundServerManyQuickRequestsShowOneErrorBox) {
     EXPECT_EQ(runCurrentTestWithoutServer(), 0);
     return;
   }
-  const auto opensBefore = WaveOut::OpenCalls();
+  const auto opensBefore = SoundLibrarySpy::OpenAttempts();
   for (int i = 0; i < 20; ++i) play(stereoTones(1000, 440, 1000), 22050, 0.0);
   ASSERT_TRUE(waitFor([] { return !PlaybackUnderWay(); }));
   ASSERT_TRUE(waitUntilFinished());
   QTest::qWait(50);
-  EXPECT_EQ(WaveOut::OpenCalls() - opensBefore, 1u);
+  EXPECT_EQ(SoundLibrarySpy::OpenAttempts() - opensBefore, 1u);
   ASSERT_EQ(recorder.messages().size(), 1u);
   EXPECT_EQ(recorder.messages()[0].caption, QStringLiteral("Sound Playback Error"));
   EXPECT_FALSE(recorder.messages()[0].blocksOtherWindows);
-  EXPECT_TRUE(Sound1.Channels.empty());
+  EXPECT_FALSE(Sound1.Channels);
 }
 
 // The real box, not the test seam: while it waits for OK, a click on a
@@ -353,3 +357,93 @@ TEST_F(PlaybackThread, TheErrorBoxLeavesOtherWindowsUsable) {
 }
 
 }  // namespace
+
+namespace {
+
+// The test sound server's process (its fixture keeps the id beside its socket).
+pid_t soundServer() {
+  const char* dir = std::getenv("XDG_RUNTIME_DIR");
+  std::ifstream in(std::string(dir ? dir : "") + "/pulse.pid");
+  pid_t pid = -1;
+  in >> pid;
+  return pid;
+}
+
+// Stops the server's process for as long as it lives.
+class FrozenServer {
+ public:
+  explicit FrozenServer(pid_t pid) : pid_(pid) { kill(pid_, SIGSTOP); }
+  ~FrozenServer() { thaw(); }
+  void thaw() {
+    if (pid_ > 0) kill(std::exchange(pid_, -1), SIGCONT);
+  }
+
+ private:
+  pid_t pid_;
+};
+
+}  // namespace
+
+// A server that stops answering holds no thread of ours for longer than 2 s:
+// the playback gives up with its error box and gives Play back; while one
+// playback waits for the server, the next fails at once; and what was
+// requested meanwhile never plays when the server answers again.
+TEST_F(PlaybackThread, AFrozenSoundServerIsGivenUpOnAfterTwoSecondsAndNothingPlaysLater) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sound library cancels its own sound thread here, which the race checker cannot follow";
+#endif
+  const pid_t server = soundServer();
+  ASSERT_GT(server, 0);
+  const std::chrono::milliseconds giveUp(int(4000 * kSlowdown));
+  MonitorCapture capture;
+  play(stereoTones(3 * kCaptureRate, 440, 1000), kCaptureRate, 0.0);
+  ASSERT_TRUE(waitFor([this] { return !watcher->lineMoves.empty(); }));
+  FrozenServer frozen(server);
+  auto start = Clock::now();
+  PlaySoundStopper = true;
+  ASSERT_TRUE(waitUntilFinished(giveUp));
+  EXPECT_LE(ms(Clock::now() - start), 2400.0 * kSlowdown) << "the stop waited for the server";
+  EXPECT_TRUE(button->isEnabled());
+  EXPECT_FALSE(line->isVisible());
+  ASSERT_EQ(recorder.messages().size(), 1u);
+  EXPECT_TRUE(recorder.messages()[0].text.startsWith(QStringLiteral("Exception: SoundPlayerThread.Execute: ")))
+      << recorder.messages()[0].text.toStdString();
+  EXPECT_TRUE(recorder.messages()[0].text.endsWith(QStringLiteral(" failed: The sound server does not answer")))
+      << recorder.messages()[0].text.toStdString();
+
+  // A server call still waits: a new playback fails at once.
+  const auto unheard = stereoTones(kCaptureRate, 3000, 3000);
+  start = Clock::now();
+  play(unheard, kCaptureRate, 0.0);
+  ASSERT_TRUE(waitUntilFinished(giveUp));
+  EXPECT_LE(ms(Clock::now() - start), 300.0 * kSlowdown);
+  ASSERT_EQ(recorder.messages().size(), 2u);
+  EXPECT_EQ(recorder.messages()[1].text,
+            QStringLiteral("Exception: SoundPlayerThread.Execute: waveOutOpen failed: The sound server does not answer"));
+
+  frozen.thaw();
+  QTest::qWait(1500);
+
+  // Frozen before Play: the open gives up after 2 s, and Play stays usable.
+  {
+    FrozenServer again(server);
+    start = Clock::now();
+    play(unheard, kCaptureRate, 0.0);
+    ASSERT_TRUE(waitUntilFinished(giveUp));
+    EXPECT_LE(ms(Clock::now() - start), 2400.0 * kSlowdown);
+    ASSERT_EQ(recorder.messages().size(), 3u);
+    EXPECT_TRUE(recorder.messages()[2].text.endsWith(QStringLiteral(" failed: The sound server does not answer")))
+        << recorder.messages()[2].text.toStdString();
+    EXPECT_TRUE(button->isEnabled());
+  }
+  QTest::qWait(1500);
+  // Answering again, the server plays the next request and nothing before it.
+  const auto heard = stereoTones(kCaptureRate / 2, 660, 1300);
+  play(heard, kCaptureRate, 0.0);
+  ASSERT_TRUE(waitUntilFinished(giveUp));
+  EXPECT_EQ(recorder.messages().size(), 3u);
+  capture.waitUntilCaptured(Clock::now());
+  EXPECT_TRUE(findExact(capture.samples(), heard));
+  EXPECT_FALSE(findExact(capture.samples(), std::vector<std::int16_t>(unheard.begin(), unheard.begin() + 2000)))
+      << "a request made while the server was frozen was heard";
+}

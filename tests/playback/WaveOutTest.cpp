@@ -4,6 +4,7 @@
 // gives the buffer back.
 #include "MonitorCapture.h"
 #include "playback/WaveOut.h"
+#include "SoundLibrarySpy.h"
 
 #include <gtest/gtest.h>
 
@@ -229,4 +230,40 @@ TEST(WaveOut, OpenWithoutSoundServerFailsWithTheReasonAndRecovers) {
   setenv("PULSE_SERVER", realPulseServer().c_str(), 1);
   ASSERT_EQ(waveOutOpen(&h, WAVE_MAPPER, &fmt, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR) << LastErrorText();
   EXPECT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
+}
+
+// The callback runs on the sound server's real-time thread: a lock or an
+// allocation there can make the sound drop out whenever another thread holds
+// the lock or the allocator is slow. Through writing, filling, polling, pause
+// and reset it takes neither.
+TEST(WaveOut, TheCallbackNeitherLocksNorAllocates) {
+  if (!SoundLibrarySpy::WatchesTheAllocator()) GTEST_SKIP() << "the sanitizer owns the allocator";
+  std::vector<std::int16_t> sound = stereoTones(kCaptureRate / 2, 440, 1000);
+  const WAVEFORMATEX fmt = stereo16(kCaptureRate);
+  const auto callbacksBefore = SoundLibrarySpy::Callbacks();
+  const auto forbiddenBefore = SoundLibrarySpy::CallbackLocksAndAllocations();
+  for (bool stopEarly : {false, true}) {
+    HWAVEOUT h = nullptr;
+    ASSERT_EQ(waveOutOpen(&h, WAVE_MAPPER, &fmt, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR) << LastErrorText();
+    WAVEHDR hdr = headerFor(sound);
+    waveOutPrepareHeader(h, &hdr, sizeof hdr);
+    waveOutMarkFilled(h, &hdr, hdr.dwBufferLength / 4);
+    ASSERT_EQ(waveOutWrite(h, &hdr, sizeof hdr), MMSYSERR_NOERROR);
+    const auto deadline = Clock::now() + 3s;
+    for (DWORD mark = hdr.dwBufferLength / 4; Clock::now() < deadline; mark += hdr.dwBufferLength / 8) {
+      waveOutMarkFilled(h, &hdr, mark);
+      positionOf(h);
+      if (waveOutUnprepareHeader(h, &hdr, sizeof hdr) != WAVERR_STILLPLAYING) break;
+      if (stopEarly && mark > hdr.dwBufferLength / 2) {
+        EXPECT_EQ(waveOutPause(h), MMSYSERR_NOERROR);
+        break;
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(waveOutReset(h), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutUnprepareHeader(h, &hdr, sizeof hdr), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
+  }
+  EXPECT_GT(SoundLibrarySpy::Callbacks() - callbacksBefore, 10u);
+  EXPECT_EQ(SoundLibrarySpy::CallbackLocksAndAllocations() - forbiddenBefore, 0u);
 }
