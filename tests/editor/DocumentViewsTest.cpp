@@ -341,8 +341,13 @@ class SpanReader {
       }
     });
   }
-  ~SpanReader() { thread_.join(); }
+  ~SpanReader() { finish(); }
+  // The frames read so far.
   std::size_t read() const { return read_; }
+  // Waits until the reader is done: its last slice may end the reading before it counts it.
+  void finish() {
+    if (thread_.joinable()) thread_.join();
+  }
   std::size_t wrong() const { return wrong_; }
 
  private:
@@ -357,6 +362,9 @@ TEST_F(Document, ACutWaitsUntilThePlaybackHasReadItsSpan) {
   fill(doc, 20000, 1000, [](std::int32_t i) { return double(i % 30000); }, negative);
   SpanReader reader(doc, 1000);  // 20 slices, 2 ms apart
   doc.RemoveFrames(0, 10000);
+  const bool cutFirst = reader.read() < 19000;  // the cut came before the reader's last slice began
+  reader.finish();
+  EXPECT_FALSE(cutFirst);
   EXPECT_EQ(reader.read(), 20000u) << "the cut moved samples still to be read";
   EXPECT_EQ(reader.wrong(), 0u);
   EXPECT_EQ(doc.arWAVENOP, 10000);
