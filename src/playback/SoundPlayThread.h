@@ -132,5 +132,4 @@ class TSoundPlayThread : public QThread {
   std::promise<void> done_;
   std::atomic<bool> abandoned_{false};
   std::mutex endMutex_;  // taken last by the thread
-  bool freeOnTerminate_ = false;
 };
