@@ -77,13 +77,6 @@ TSoundPlayThread::TSoundPlayThread()
   latestDone = done_.get_future().share();
 }
 
-void TSoundPlayThread::SetFreeOnTerminate(bool Value) {
-  if (Value)
-    connect(this, &QThread::finished, this, &QObject::deleteLater, Qt::UniqueConnection);
-  else
-    disconnect(this, &QThread::finished, this, &QObject::deleteLater);
-}
-
 bool TSoundPlayThread::Abandoned() const { return abandoned_ || latestRequest.load() != request_; }
 
 TSoundPlayThread::~TSoundPlayThread() {
