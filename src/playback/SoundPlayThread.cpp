@@ -50,12 +50,6 @@ std::shared_future<void> latestDone;
 std::mutex postedMutex;
 std::deque<std::function<void()>> posted;
 
-// The general kind of error the playback reports.
-class Exception : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 // The interleaved buffer of a span. Not cleared: every sample is written
 // before the output plays it. The first touch of each fresh page is what
 // filling it costs most, and huge pages make that several times cheaper.
@@ -81,15 +75,6 @@ TSoundPlayThread::TSoundPlayThread()
       request_(++latestRequest),
       previousDone_(latestDone) {
   latestDone = done_.get_future().share();
-}
-
-void TSoundPlayThread::SetFreeOnTerminate(bool Value) {
-  if (Value == freeOnTerminate_) return;
-  freeOnTerminate_ = Value;
-  if (Value)
-    connect(this, &QThread::finished, this, &QObject::deleteLater);
-  else
-    disconnect(this, &QThread::finished, this, &QObject::deleteLater);
 }
 
 bool TSoundPlayThread::Abandoned() const { return abandoned_ || latestRequest.load() != request_; }
@@ -168,13 +153,8 @@ void TSoundPlayThread::WaitForTurn() {
 
 void TSoundPlayThread::PlayRequest() {
   const std::size_t frames = sound_.Channels ? sound_.Channels->Frames() : 0;
-  WAVEFORMATEX fmt{};
-  fmt.wFormatTag = WAVE_FORMAT_PCM;
-  fmt.nChannels = 2;
-  fmt.nSamplesPerSec = sound_.SampleRate;
-  fmt.wBitsPerSample = 16;
-  fmt.nBlockAlign = WORD(fmt.nChannels * 16 / 8);
-  fmt.nAvgBytesPerSec = DWORD(fmt.nChannels) * fmt.nSamplesPerSec * 16 / 8;
+  // Two channels of 16 bits: four bytes a frame.
+  const WAVEFORMATEX fmt{WAVE_FORMAT_PCM, 2, sound_.SampleRate, sound_.SampleRate * 4, 4, 16, 0};
   auto buf = interleavedBuffer(2 * frames);
 
   // Converts the next slice; the source goes once the span is read or its
@@ -192,7 +172,7 @@ void TSoundPlayThread::PlayRequest() {
 
   HWAVEOUT hWave = nullptr;
   if (waveOutOpen(&hWave, WAVE_MAPPER, &fmt, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR)
-    throw Exception("SoundPlayerThread.Execute: waveOutOpen failed: " + LastErrorText());
+    throw std::runtime_error("SoundPlayerThread.Execute: waveOutOpen failed: " + LastErrorText());
   WAVEHDR hdr{};
   hdr.lpData = reinterpret_cast<char*>(buf.get());
   hdr.dwBufferLength = DWORD(frames * fmt.nBlockAlign);
@@ -236,5 +216,5 @@ void TSoundPlayThread::PlayRequest() {
     if (button_) button_->setEnabled(true);
     if (line_) line_->hide();
   });
-  if (!failed.empty()) throw Exception("SoundPlayerThread.Execute: " + failed + " failed: " + reason);
+  if (!failed.empty()) throw std::runtime_error("SoundPlayerThread.Execute: " + failed + " failed: " + reason);
 }

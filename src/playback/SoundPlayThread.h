@@ -88,7 +88,12 @@ class TSoundPlayThread : public QThread {
   ~TSoundPlayThread() override;
 
   // Deletes the object on the GUI thread once the thread has finished.
-  void SetFreeOnTerminate(bool Value);
+  void SetFreeOnTerminate(bool Value) {
+    if (Value)
+      connect(this, &QThread::finished, this, &QObject::deleteLater, Qt::UniqueConnection);
+    else
+      disconnect(this, &QThread::finished, this, &QObject::deleteLater);
+  }
   void Start() { start(); }
 
   // Called on the GUI thread when the window of this playback goes away: the
@@ -132,5 +137,4 @@ class TSoundPlayThread : public QThread {
   std::promise<void> done_;
   std::atomic<bool> abandoned_{false};
   std::mutex endMutex_;  // taken last by the thread
-  bool freeOnTerminate_ = false;
 };

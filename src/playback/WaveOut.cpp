@@ -44,21 +44,16 @@ int openDevices = 0;
 std::atomic<int> unanswered{0};  // server calls given up on that have not returned yet
 
 // The audio library and the plug-ins below it print probing chatter on stderr.
-class QuietStderr {
- public:
-  QuietStderr() : saved_(dup(STDERR_FILENO)) {
+struct QuietStderr {
+  const int saved = dup(STDERR_FILENO);
+  QuietStderr() {
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (saved_ >= 0 && null >= 0) dup2(null, STDERR_FILENO);
+    if (saved >= 0 && null >= 0) dup2(null, STDERR_FILENO);
     if (null >= 0) close(null);
   }
   ~QuietStderr() {
-    if (saved_ >= 0) dup2(saved_, STDERR_FILENO), close(saved_);
+    if (saved >= 0) dup2(saved, STDERR_FILENO), close(saved);
   }
-  QuietStderr(const QuietStderr&) = delete;
-  QuietStderr& operator=(const QuietStderr&) = delete;
-
- private:
-  int saved_;
 };
 
 void quietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
@@ -74,39 +69,6 @@ std::string paText(PaError err) {
   return text;
 }
 
-// Runs `call` on a thread of its own, then `after(late)` there, and waits at
-// most 2 s for `call` (longer in sanitizer builds, which run the sound
-// libraries' start-up several times slower). Late: it had not returned by
-// then, and the caller went on without it (the result is false).
-bool withinTwoSeconds(std::function<void()> call, std::function<void(bool late)> after) {
-  struct Shared {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool returned = false, late = false;
-  };
-  auto shared = std::make_shared<Shared>();
-  std::thread([shared, call = std::move(call), after = std::move(after)] {
-    call();
-    std::unique_lock lock(shared->mutex);
-    shared->returned = true;
-    shared->done.notify_one();
-    const bool late = shared->late;
-    lock.unlock();
-    after(late);
-    if (late) --unanswered;
-  }).detach();
-  std::unique_lock lock(shared->mutex);
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-  constexpr auto patience = std::chrono::seconds(8);
-#else
-  constexpr auto patience = std::chrono::seconds(2);
-#endif
-  if (shared->done.wait_for(lock, patience, [&] { return shared->returned; })) return true;
-  shared->late = true;
-  ++unanswered;
-  return false;
-}
-
 }  // namespace
 
 // One open output. The stream callback shares only atomics with the owning
@@ -119,15 +81,10 @@ class WaveOutDevice {
   explicit WaveOutDevice(const WAVEFORMATEX& f)
       : frameBytes_(f.nBlockAlign), rate_(f.nSamplesPerSec), silence_(f.wBitsPerSample == 8 ? 0x80 : 0) {}
 
-  // Initialises the library when needed and opens the stream (on a server-call thread).
+  // Initialises the library when needed and opens the stream (in a server call).
   void Open(const WAVEFORMATEX& f);
   PaError openError_ = paNoError;
   std::string openText_;
-  std::atomic<int> holders_{2};  // the owner and the thread of a server call
-
-  void Prepare(WAVEHDR* h) {
-    if (!(h->dwFlags & WHDR_INQUEUE)) h->dwFlags |= WHDR_PREPARED;
-  }
 
   MMRESULT Unprepare(WAVEHDR* h) {
     if (h->dwFlags & WHDR_INQUEUE) refresh();
@@ -148,13 +105,12 @@ class WaveOutDevice {
   MMRESULT Write(WAVEHDR* h) {
     if (!(h->dwFlags & WHDR_PREPARED)) return fail(WAVERR_UNPREPARED, "The sound buffer is not prepared");
     if (buffer_ || (h->dwFlags & WHDR_INQUEUE)) return fail(WAVERR_STILLPLAYING, "A sound buffer is still playing");
-    if (lost_ || (running_ && !stopStream())) return fail(MMSYSERR_ERROR, kNoAnswer);
+    if (lost_ || !stopStream()) return fail(MMSYSERR_ERROR, kNoAnswer);
     buffer_ = h;
     bufferStart_ = position_.HandedData();
     h->dwFlags = (h->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     if (paused_) return MMSYSERR_NOERROR;
     fed_.store(0);
-    total_.store(framesOf(h));
     filled_.store(marked_ == h ? markedFrames_ : framesOf(h));
     feed_.store(reinterpret_cast<const BYTE*>(h->lpData));
     return startStream();
@@ -171,13 +127,13 @@ class WaveOutDevice {
     advance();
     paused_ = true;
     unfeed();
-    return !running_ || stopStream() ? MMSYSERR_NOERROR : fail(MMSYSERR_ERROR, kNoAnswer);
+    return stopStream() ? MMSYSERR_NOERROR : fail(MMSYSERR_ERROR, kNoAnswer);
   }
 
   MMRESULT Reset() {
     if (lost_) return fail(MMSYSERR_ERROR, kNoAnswer);
     unfeed();
-    if (running_ && !stopStream()) return fail(MMSYSERR_ERROR, kNoAnswer);
+    if (!stopStream()) return fail(MMSYSERR_ERROR, kNoAnswer);
     giveBack();
     position_.Rebase();
     return MMSYSERR_NOERROR;
@@ -186,22 +142,54 @@ class WaveOutDevice {
   // Closes the stream and lets the handle go, also when that gives up. A lost
   // device's stream is closed by the call that was given up, once it returns.
   MMRESULT Close() {
-    if (lost_) {
-      release(this);
-      return MMSYSERR_NOERROR;
-    }
     if (buffer_) return fail(WAVERR_STILLPLAYING, "Sound buffers are still playing");
-    const bool answered = (!running_ || stopStream()) && serverCall([this] { closeStream(); });
+    const bool answered = lost_ || (stopStream() && serverCall([this] { closeStream(); }));
     release(this);
     return answered ? MMSYSERR_NOERROR : fail(MMSYSERR_ERROR, kNoAnswer);
   }
 
-  // The library's lock is held.
-  void closeStream() {
-    QuietStderr quiet;
-    Pa_CloseStream(stream_);
-    --openDevices;
-    closed_ = true;
+  // Runs a call that needs the server on a thread of its own, holding the
+  // library's lock, and waits for it 2 s at most (longer in sanitizer builds,
+  // which run the sound libraries' start-up several times slower). When it
+  // gives up the device is lost: it feeds nothing, and the stream is closed
+  // once the call returns, so that nothing plays by itself later.
+  bool serverCall(std::function<void()> call) {
+    struct Shared {
+      std::mutex mutex;
+      std::condition_variable done;
+      bool returned = false, late = false;
+    };
+    auto shared = std::make_shared<Shared>();
+    ++holders_;
+    std::thread([this, shared, call = std::move(call)] {
+      std::unique_lock library(libraryMutex);
+      call();
+      std::unique_lock lock(shared->mutex);
+      shared->returned = true;
+      shared->done.notify_one();
+      const bool late = shared->late;
+      lock.unlock();
+      if (late && open_) {
+        Pa_AbortStream(stream_);
+        closeStream();
+      }
+      library.unlock();
+      release(this);
+      if (late) --unanswered;
+    }).detach();
+    std::unique_lock lock(shared->mutex);
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    constexpr auto patience = std::chrono::seconds(8);
+#else
+    constexpr auto patience = std::chrono::seconds(2);
+#endif
+    if (shared->done.wait_for(lock, patience, [&] { return shared->returned; })) return true;
+    shared->late = true;
+    ++unanswered;
+    lock.unlock();
+    lost_ = true;
+    giveBack();
+    return false;
   }
 
   static void release(WaveOutDevice* d) {
@@ -296,29 +284,12 @@ class WaveOutDevice {
     if (heard || (running_ && !paused_ && now - lastCallback_.load() > 1.0 + latency_)) giveBack();
   }
 
-  // Runs a call that needs the server, holding the library's lock, for 2 s at
-  // most. When it gives up the device is lost: it feeds nothing, and the stream
-  // is closed once the call returns.
-  bool serverCall(std::function<void()> call) {
-    ++holders_;
-    const bool answered = withinTwoSeconds(
-        [this, call = std::move(call)] {
-          std::lock_guard lock(libraryMutex);
-          call();
-        },
-        [this](bool late) {
-          if (late && !closed_) {
-            std::lock_guard lock(libraryMutex);
-            Pa_AbortStream(stream_);
-            closeStream();
-          }
-          release(this);
-        });
-    if (!answered) {
-      lost_ = true;
-      giveBack();
-    }
-    return answered;
+  // The library's lock is held.
+  void closeStream() {
+    QuietStderr quiet;
+    Pa_CloseStream(stream_);
+    --openDevices;
+    open_ = false;
   }
 
   MMRESULT startStream() {
@@ -339,11 +310,13 @@ class WaveOutDevice {
     return MMSYSERR_NOERROR;
   }
 
-  // Stops the stream, dropping what the server still buffers. The callback
-  // ends the stream itself (within one callback period): aborting it from
-  // outside cancels the sound thread, which leaves the sound libraries' locks
-  // to chance, so only a stream whose callback no longer runs is aborted.
+  // Stops the stream if it runs, dropping what the server still buffers; false
+  // when the server does not answer. The callback ends the stream itself
+  // (within one callback period): aborting it from outside cancels the sound
+  // thread, which leaves the sound libraries' locks to chance, so only a
+  // stream whose callback no longer runs is aborted.
   bool stopStream() {
+    if (!running_) return true;
     halting_.store(true);
     const bool answered = serverCall([this] {
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
@@ -373,7 +346,6 @@ class WaveOutDevice {
 
   // Shared with the callback.
   std::atomic<const BYTE*> feed_{nullptr};  // the samples it feeds from; null: silence
-  std::atomic<std::uint64_t> total_{0};     // frames there
   std::atomic<std::uint64_t> filled_{0};    // of them filled
   std::atomic<std::uint64_t> fed_{0};       // of them handed over
   std::atomic<bool> halting_{false};        // the callback is to end the stream
@@ -390,11 +362,11 @@ class WaveOutDevice {
   std::uint64_t markedFrames_ = 0;  // its frames that are filled
   std::uint64_t bufferStart_ = 0;   // data frames handed over before it
   bool running_ = false, paused_ = false, lost_ = false;
-  std::atomic<bool> closed_{false};
+  std::atomic<bool> open_{false};  // the stream is open
+  std::atomic<int> holders_{1};    // the owner and the threads of server calls
 };
 
 void WaveOutDevice::Open(const WAVEFORMATEX& f) {
-  std::lock_guard lock(libraryMutex);
   QuietStderr quiet;
   for (int attempt = 0; attempt < 2; ++attempt) {
     const bool fresh = !initialized;
@@ -422,6 +394,7 @@ void WaveOutDevice::Open(const WAVEFORMATEX& f) {
     }
     if (openError_ == paNoError) {
       ++openDevices;
+      open_ = true;
       latency_ = Pa_GetStreamInfo(stream_)->outputLatency;
       position_ = PlayPosition(rate_, latency_);
       if (Pa_GetHostApiInfo(Pa_GetDeviceInfo(device)->hostApi)->type == paALSA)
@@ -450,14 +423,7 @@ MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT uDeviceID, const WAVEFORMATEX* pwfx, D
   if (unanswered > 0) return fail(MMSYSERR_ERROR, kNoAnswer);
 
   auto* dev = new WaveOutDevice(f);
-  // Opened late, the stream is closed at once: nothing plays by itself later.
-  const bool answered = withinTwoSeconds([dev, f] { dev->Open(f); }, [dev](bool late) {
-    if (late && dev->openError_ == paNoError) {
-      std::lock_guard lock(libraryMutex);
-      dev->closeStream();
-    }
-    WaveOutDevice::release(dev);
-  });
+  const bool answered = dev->serverCall([dev, f] { dev->Open(f); });
   if (!answered || dev->openError_ != paNoError) {
     const std::string text = answered ? dev->openText_ : kNoAnswer;
     const PaError err = answered ? dev->openError_ : paNoError;
@@ -480,7 +446,7 @@ bool validHeader(const WAVEHDR* pwh, UINT cbwh) { return pwh && cbwh == sizeof(W
 MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh) {
   if (!hwo) return badHandle();
   if (!validHeader(pwh, cbwh) || (!pwh->lpData && pwh->dwBufferLength > 0)) return badHeader();
-  hwo->Prepare(pwh);
+  if (!(pwh->dwFlags & WHDR_INQUEUE)) pwh->dwFlags |= WHDR_PREPARED;
   return MMSYSERR_NOERROR;
 }
 MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh) {
