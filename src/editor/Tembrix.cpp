@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QThread>
 #include <QToolButton>
 
 #include <cstdlib>
@@ -72,7 +73,12 @@ void TFrameTembrix::loadSignalProcessingOrExit() {
                        QStringLiteral("Не удается загрузить библиотеки обработки сигнала") + u'\r' +
                            QStringLiteral("Дальнейшая работа невозможна"),
                        QStringLiteral("Ошибка"), Dialogs::Icon::Error);
-  std::exit(1);  // static destructors (module clean-up) still run
+  // Either way the modules' clean-up (static destructors) still runs. Inside
+  // the program's event loop the loop ends with the code, so that the windows
+  // and the browser are gone before that clean-up; a frame made outside any
+  // loop ends the process here.
+  if (QCoreApplication::instance() && QThread::currentThread()->loopLevel() > 0) throw TApplication::EExit{1};
+  std::exit(1);
 }
 
 // All four charts reserve the same room for the left axis' labels.

@@ -27,6 +27,8 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
 bool TApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
+  } catch (const EExit& e) {
+    QCoreApplication::exit(e.code);
   } catch (const std::exception& e) {
     ShowException(e);
   } catch (...) {

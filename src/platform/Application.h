@@ -18,6 +18,15 @@ class TApplication : public QApplication {
   // The caption of the error box.
   static QString Title();
 
+  // Thrown from an event handler to end the program with `code`: the handler's
+  // work unwinds, the event loop ends, and the program shuts down as on any
+  // other exit (its windows and the browser first, then the modules' clean-up).
+  // Ending the process from inside the handler instead would run that clean-up
+  // while the browser's threads still work.
+  struct EExit {
+    int code;
+  };
+
   // Runs an event handler and shows whatever it throws, as notify() would, but
   // without unwinding through the toolkit's own frames, which are not
   // exception-safe (they leak the event being delivered). Connect handlers
@@ -26,6 +35,8 @@ class TApplication : public QApplication {
   static void Guard(Handler&& handler) {
     try {
       std::forward<Handler>(handler)();
+    } catch (const EExit& e) {
+      QCoreApplication::exit(e.code);
     } catch (const std::exception& e) {
       ShowException(e);
     } catch (...) {
