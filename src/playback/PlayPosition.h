@@ -6,10 +6,17 @@
 // frames heard at a later stream time are the newest block's first frame
 // carried forward by the elapsed time, mapped back through the recent blocks
 // to the data frames among them. Positions count data frames only and never
-// move backwards. Not thread-safe: the owner serialises the calls.
+// move backwards.
+//
+// Handed() is called by the callback, everything else by the owner. Handed()
+// is wait-free: the blocks pass through a fixed single-producer,
+// single-consumer ring (a block that finds it full is left out of the
+// estimate, the counts stay right). Started(), Stopped() and Rebase() are
+// called only while no callback runs.
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -53,19 +60,15 @@ class PlayPosition {
     unsigned long data;
     double dacTime;
   };
+  static constexpr std::size_t kRemembered = 64;  // blocks the estimate looks back through
 
-  const Block& recent(std::size_t back) const {
-    return history_[(next_ + history_.size() - 1 - back) % history_.size()];
-  }
-
-  double rate_;
-  double latency_;
+  const double rate_;
+  const double latency_;
   double startedAt_ = 0;
-  std::array<Block, 64> history_{};
-  std::size_t count_ = 0;
-  std::size_t next_ = 0;
-  std::uint64_t streamFrames_ = 0;
-  std::uint64_t dataFrames_ = 0;
+  std::array<Block, 1024> blocks_{};
+  std::atomic<std::size_t> head_{0}, tail_{0};  // written by the callback and by the owner
+  std::uint64_t streamFrames_ = 0;              // the callback's
+  std::atomic<std::uint64_t> dataFrames_{0};
   std::uint64_t heard_ = 0;
   std::uint64_t base_ = 0;
 };

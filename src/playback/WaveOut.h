@@ -1,25 +1,20 @@
-// Waveform-audio output: the open / prepare / write / poll / pause / reset /
-// close functions the playback thread drives, with their structures and
-// constants, played through the system's sound server.
+// Waveform-audio output: the functions the playback thread drives, with their
+// structures and constants, played through the system's sound server.
 //
-// Contract, per device handle (used from one thread at a time):
-// - One buffer at a time: a write while a buffer is queued is refused. The
-//   buffer stays queued (WHDR_INQUEUE, waveOutUnprepareHeader answers
-//   WAVERR_STILLPLAYING) until its last frame has been heard, or until the
-//   output stopped calling for sound for over a second (the server went away).
+// Per device handle (used from one thread at a time):
+// - One buffer at a time: a write while one is queued is refused. It stays
+//   queued (WHDR_INQUEUE; unprepare answers WAVERR_STILLPLAYING, close refuses)
+//   until its last frame has been heard, until reset, or once the output has
+//   not called for sound for over a second (the server went away).
 // - waveOutMarkFilled lets a buffer be written while it is still being filled:
-//   only its marked part is played; past the mark the output plays silence,
-//   not counted in the position, until more is marked.
+//   past the mark the output plays silence, not counted in the position.
 // - waveOutGetPosition reports the frames heard since the last reset,
 //   compensated for the output latency; it never moves backwards.
-// - waveOutPause halts the sound at once; the device plays no more, and the
-//   buffer stays queued until waveOutReset gives it back. Once pause or reset
-//   has returned, the output reads the buffer no more.
-// - waveOutClose refuses (WAVERR_STILLPLAYING) while the buffer is queued.
-// - A call that needs the sound server gives up after 2 s when the server does
-//   not answer: the device is lost (later calls fail, close succeeds), and
-//   while such a call still waits every open fails at once. A lost device
-//   never starts playing when the server comes back.
+// - Pause halts the sound at once. Once pause or reset has returned, the
+//   output reads the buffer no more.
+// - A call that needs the sound server gives up after 2 s: the device is lost
+//   (later calls fail, close succeeds) and never plays when the server comes
+//   back, and while such a call still waits every open fails at once.
 #pragma once
 
 #include <cstdint>
@@ -30,31 +25,18 @@ namespace WaveOut {
 using UINT = std::uint32_t;
 using DWORD = std::uint32_t;
 using WORD = std::uint16_t;
-using BYTE = std::uint8_t;
 using MMRESULT = UINT;
 using DWORD_PTR = std::uintptr_t;
 
 class WaveOutDevice;
 using HWAVEOUT = WaveOutDevice*;
 
-constexpr MMRESULT MMSYSERR_NOERROR = 0;
-constexpr MMRESULT MMSYSERR_ERROR = 1;
-constexpr MMRESULT MMSYSERR_BADDEVICEID = 2;
-constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
-constexpr MMRESULT MMSYSERR_NODRIVER = 6;
-constexpr MMRESULT MMSYSERR_INVALFLAG = 10;
-constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
-constexpr MMRESULT WAVERR_BADFORMAT = 32;
-constexpr MMRESULT WAVERR_STILLPLAYING = 33;
-constexpr MMRESULT WAVERR_UNPREPARED = 34;
-
+constexpr MMRESULT MMSYSERR_NOERROR = 0, MMSYSERR_ERROR = 1, MMSYSERR_BADDEVICEID = 2, MMSYSERR_INVALHANDLE = 5,
+                   MMSYSERR_NODRIVER = 6, MMSYSERR_INVALFLAG = 10, MMSYSERR_INVALPARAM = 11;
+constexpr MMRESULT WAVERR_BADFORMAT = 32, WAVERR_STILLPLAYING = 33, WAVERR_UNPREPARED = 34;
 constexpr UINT WAVE_MAPPER = 0xFFFFFFFFu;
 constexpr DWORD CALLBACK_NULL = 0;
-
-constexpr DWORD WHDR_DONE = 0x01;
-constexpr DWORD WHDR_PREPARED = 0x02;
-constexpr DWORD WHDR_INQUEUE = 0x10;
-
+constexpr DWORD WHDR_DONE = 0x01, WHDR_PREPARED = 0x02, WHDR_INQUEUE = 0x10;
 constexpr UINT TIME_SAMPLES = 0x0002;  // the one time format the device offers
 constexpr WORD WAVE_FORMAT_PCM = 1;
 
@@ -83,7 +65,7 @@ struct WAVEHDR {
 struct MMTIME {
   UINT wType;
   DWORD sample;
-  BYTE reserved[4];  // the room other formats would take
+  std::uint8_t reserved[4];  // the room other formats would take
 };
 static_assert(sizeof(MMTIME) == 12);
 
@@ -102,8 +84,7 @@ MMRESULT waveOutPause(HWAVEOUT hwo);
 MMRESULT waveOutReset(HWAVEOUT hwo);
 MMRESULT waveOutClose(HWAVEOUT hwo);
 
-// The system's text for the last failure of a WaveOut call on this thread
-// (empty when none failed yet).
+// The system's text for the last failure of a WaveOut call on this thread.
 std::string LastErrorText();
 
 }  // namespace WaveOut
