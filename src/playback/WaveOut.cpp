@@ -2,23 +2,15 @@
 
 #include "blockmove/BlockMove.h"
 #include "playback/PlayPosition.h"
-
-#include <alsa/asoundlib.h>
-#include <pa_linux_alsa.h>
-#include <portaudio.h>
-
-#include <fcntl.h>
-#include <unistd.h>
+#include "playback/SoundServer.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -35,38 +27,8 @@ MMRESULT fail(MMRESULT result, std::string text) {
 
 const char* const kNoAnswer = "The sound server does not answer";
 
-// The audio library is initialised on the first open and stays so (that costs
-// about 90 ms, which every Play would otherwise wait for); a failed open with no
-// device open drops it, so the next open probes the devices afresh. The lock
-// serialises every call of it that reaches the sound server.
-std::mutex libraryMutex;
-bool initialized = false;
-int openDevices = 0;
-std::atomic<int> unanswered{0};  // server calls given up on that have not returned yet
-
-// The audio library and the plug-ins below it print probing chatter on stderr.
-struct QuietStderr {
-  const int saved = dup(STDERR_FILENO), null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  QuietStderr() {
-    if (saved >= 0 && null >= 0) dup2(null, STDERR_FILENO);
-  }
-  ~QuietStderr() {
-    if (saved >= 0) dup2(saved, STDERR_FILENO), close(saved);
-    if (null >= 0) close(null);
-  }
-};
-
-void quietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
-
 double steadySeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-std::string paText(PaError err) {
-  std::string text = Pa_GetErrorText(err);
-  const PaHostErrorInfo* info = err == paUnanticipatedHostError ? Pa_GetLastHostErrorInfo() : nullptr;
-  if (info && info->errorText && *info->errorText) text += std::string(": ") + info->errorText;
-  return text;
 }
 
 }  // namespace
@@ -75,14 +37,26 @@ std::string paText(PaError err) {
 // thread: the buffer it feeds from and how far that is filled, how far it fed,
 // and the timing of what it handed over (PlayPosition). It takes no lock,
 // allocates nothing, makes no system call and waits for nothing; the owner
-// does the bookkeeping when it polls.
+// does the bookkeeping when it polls. Whatever waits for the server runs on
+// the server's thread (SoundServer), which also deletes the device once it
+// is closed, after every call that still refers to it.
 class WaveOutDevice {
  public:
   explicit WaveOutDevice(const WAVEFORMATEX& f)
       : frameBytes_(f.nBlockAlign), rate_(f.nSamplesPerSec), silence_(f.wBitsPerSample == 8 ? 0x80 : 0) {}
 
-  // Opens the stream, initialising the library when needed (in a server call).
-  void Open(const WAVEFORMATEX& f);
+  MMRESULT Open(const WAVEFORMATEX& f) {
+    if (!call([this, f] {
+          openError_ = SoundServer::OpenOutput(&stream_, f.nChannels, f.wBitsPerSample == 8 ? paUInt8 : paInt16,
+                                               f.nSamplesPerSec, Callback, this, &openText_);
+          if (openError_ == paNoError) position_.emplace(rate_, latency_ = Pa_GetStreamInfo(stream_)->outputLatency);
+        }))
+      return fail(MMSYSERR_ERROR, kNoAnswer);
+    if (openError_ == paNoError) return MMSYSERR_NOERROR;
+    const bool format = openError_ == paInvalidSampleRate || openError_ == paInvalidChannelCount;
+    return fail(openError_ == paDeviceUnavailable ? MMSYSERR_NODRIVER : format ? WAVERR_BADFORMAT : MMSYSERR_ERROR,
+                openText_);
+  }
 
   MMRESULT Write(WAVEHDR* h) {
     if (buffer_ || (h->dwFlags & WHDR_INQUEUE)) return fail(WAVERR_STILLPLAYING, "A sound buffer is still playing");
@@ -90,12 +64,11 @@ class WaveOutDevice {
     buffer_ = h;
     bufferStart_ = position_->HandedData();
     h->dwFlags = (h->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-    if (paused_) return MMSYSERR_NOERROR;
     fed_ = 0;
-    filled_ = marked_ == h ? markedFrames_ : framesOf(h);
+    filled_ = filledOf(h);
     feed_ = reinterpret_cast<const std::uint8_t*>(h->lpData);
     halting_ = false;
-    if (!serverCall([this] {
+    if (!call([this] {
           startedAt_ = Pa_GetStreamTime(stream_);
           streamOffset_ = startedAt_ - steadySeconds();
           lastCallback_ = steadySeconds();
@@ -105,7 +78,7 @@ class WaveOutDevice {
     position_->Started(startedAt_);
     if (startError_ != paNoError) {
       giveBack();
-      return fail(MMSYSERR_ERROR, "Cannot start the sound output (" + paText(startError_) + ")");
+      return fail(MMSYSERR_ERROR, "Cannot start the sound output (" + SoundServer::ErrorText(startError_) + ")");
     }
     running_ = true;
     return MMSYSERR_NOERROR;
@@ -117,7 +90,7 @@ class WaveOutDevice {
   // comes from the steady clock: asking the library for it can wait for the
   // sound thread, which may wait for the server.
   void Refresh() {
-    if (lost_ || !running_ || paused_) return;
+    if (lost_ || !running_) return;
     position_->Advance(steadySeconds() + streamOffset_);
     if (!buffer_) return;
     const std::uint64_t fed = fed_;
@@ -126,20 +99,12 @@ class WaveOutDevice {
       giveBack();
   }
 
-  // Stops the stream if it runs, dropping what the server still buffers; false
-  // when the server does not answer. The callback ends the stream itself
-  // (within one callback period): aborting it from outside cancels the sound
-  // thread, which leaves the sound libraries' locks to chance, so only a
-  // stream whose callback no longer runs is aborted.
+  // Stops the stream if it runs, dropping what the server still buffers (the
+  // callback ends it); false when the server does not answer.
   bool stopStream() {
     if (!running_) return true;
     halting_ = true;
-    if (!serverCall([this] {
-          for (int ms = 0; ms < 250 && Pa_IsStreamActive(stream_) == 1; ++ms)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-          Pa_IsStreamActive(stream_) == 1 ? Pa_AbortStream(stream_) : Pa_StopStream(stream_);
-        }))
-      return false;
+    if (!call([this] { SoundServer::StopOutput(stream_); })) return false;
     running_ = false;
     position_->Stopped();
     return true;
@@ -153,91 +118,26 @@ class WaveOutDevice {
     buffer_ = nullptr;
   }
 
-  // Runs a call that needs the server on a thread of its own, holding the
-  // library's lock, and waits for it 2 s at most (longer in sanitizer builds,
-  // which run the sound libraries' start-up several times slower). When it
-  // gives up the device is lost: it feeds nothing, and the stream is closed
-  // once the call returns, so that nothing plays by itself later.
-  bool serverCall(std::function<void()> call) {
-    struct Shared {
-      std::mutex mutex;
-      std::condition_variable done;
-      int state = 0;  // 1: returned; 2: given up on
-    };
-    auto shared = std::make_shared<Shared>();
-    ++holders_;
-    std::thread([this, shared, call = std::move(call)] {
-      std::unique_lock library(libraryMutex);
-      call();
-      std::unique_lock lock(shared->mutex);
-      const bool late = std::exchange(shared->state, 1) == 2;
-      shared->done.notify_one();
-      lock.unlock();
-      if (late && open_) {
-        Pa_AbortStream(stream_);
-        closeStream();
-      }
-      library.unlock();
-      if (late) --unanswered;
-      Release(this);
-    }).detach();
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-    constexpr auto patience = std::chrono::seconds(8);
-#else
-    constexpr auto patience = std::chrono::seconds(2);
-#endif
-    std::unique_lock lock(shared->mutex);
-    if (shared->done.wait_for(lock, patience, [&] { return shared->state == 1; })) return true;
-    ++unanswered;
-    shared->state = 2;
-    lost_ = true;
+  // Runs f on the server's thread. When that gives up the device is lost: it
+  // feeds nothing more, and its stream is ended and closed once the server
+  // answers again, so that nothing plays by itself later.
+  bool call(std::function<void()> f) {
+    if (SoundServer::Call(std::move(f))) return true;
+    lost_ = halting_ = true;
     giveBack();
+    SoundServer::Post([this] { closeStream(); });
     return false;
   }
 
-  // The library's lock is held.
   void closeStream() {
-    QuietStderr quiet;
-    Pa_CloseStream(stream_);
-    --openDevices;
-    open_ = false;
-  }
-
-  static void Release(WaveOutDevice* d) {
-    if (d->holders_.fetch_sub(1) == 1) delete d;
+    if (stream_) SoundServer::CloseOutput(std::exchange(stream_, nullptr));
   }
 
   std::uint64_t framesOf(const WAVEHDR* h) const { return h->dwBufferLength / frameBytes_; }
+  std::uint64_t filledOf(const WAVEHDR* h) const {
+    return std::min<std::uint64_t>(h->reserved, h->dwBufferLength) / frameBytes_;
+  }
 
-  PaStream* stream_ = nullptr;
-  const unsigned frameBytes_;
-  const double rate_;
-  const std::uint8_t silence_;
-  PaTime latency_ = 0;  // the output latency the stream runs with
-  PaError openError_ = paNoError, startError_ = paNoError;
-  std::string openText_;
-  PaTime startedAt_ = 0;
-
-  // Shared with the callback.
-  std::atomic<const std::uint8_t*> feed_{nullptr};  // the samples it feeds from; null: silence
-  std::atomic<std::uint64_t> filled_{0};            // of them filled
-  std::atomic<std::uint64_t> fed_{0};               // of them handed over
-  std::atomic<bool> halting_{false};                // the callback is to end the stream
-  std::atomic<bool> busy_{false};                   // the callback is running
-  std::atomic<double> streamOffset_{0};             // stream time minus steady time
-  std::atomic<double> lastCallback_{0};             // steady time of the last callback (or the start)
-  std::optional<PlayPosition> position_;            // made when the stream opens
-
-  // The owner's.
-  WAVEHDR* buffer_ = nullptr;       // written, not yet given back
-  WAVEHDR* marked_ = nullptr;       // a buffer only partly filled so far
-  std::uint64_t markedFrames_ = 0;  // its frames that are filled
-  std::uint64_t bufferStart_ = 0;   // data frames handed over before it
-  bool running_ = false, paused_ = false, lost_ = false;
-  std::atomic<bool> open_{false};  // the stream is open
-  std::atomic<int> holders_{1};    // the owner and the threads of server calls
-
- private:
   // The stream callback, on the sound server's real-time thread.
   static int Callback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo* time,
                       PaStreamCallbackFlags, void* user) {
@@ -260,47 +160,31 @@ class WaveOutDevice {
     d->busy_ = false;
     return halting ? paAbort : paContinue;
   }
-};
 
-void WaveOutDevice::Open(const WAVEFORMATEX& f) {
-  QuietStderr quiet;
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    const bool fresh = !initialized;
-    if (fresh && (openError_ = Pa_Initialize()) != paNoError) {
-      openText_ = "Sound system unavailable (" + paText(openError_) + ")";
-      return;
-    }
-    if (fresh) snd_lib_error_set_handler(quietAlsaErrors);  // underrun notes would go to stderr
-    initialized = true;
-    const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
-    openError_ = paDeviceUnavailable;
-    if (device != paNoDevice) {
-      // A deep buffer, so that a busy machine does not break the sound up. The
-      // stream starts with it filled from the data, positions are compensated
-      // for it, and a stop drops what it holds.
-      const PaStreamParameters out{device, f.nChannels, f.wBitsPerSample == 8 ? paUInt8 : paInt16,
-                                   std::max(Pa_GetDeviceInfo(device)->defaultHighOutputLatency, 0.15), nullptr};
-      openError_ = Pa_OpenStream(&stream_, nullptr, &out, f.nSamplesPerSec, paFramesPerBufferUnspecified,
-                                 paPrimeOutputBuffersUsingStreamCallback, Callback, this);
-    }
-    if (openError_ == paNoError) {
-      ++openDevices;
-      open_ = true;
-      latency_ = Pa_GetStreamInfo(stream_)->outputLatency;
-      position_.emplace(rate_, latency_);
-      if (Pa_GetHostApiInfo(Pa_GetDeviceInfo(device)->hostApi)->type == paALSA)
-        PaAlsa_EnableRealtimeScheduling(stream_, 1);
-      return;
-    }
-    if (openDevices == 0) {
-      Pa_Terminate();
-      initialized = false;
-    }
-    if (fresh || initialized) break;  // else the devices probed earlier may be stale: once more
-  }
-  openText_ = openError_ == paDeviceUnavailable ? "No sound output device available (" + paText(openError_) + ")"
-                                                : "Cannot open the sound output (" + paText(openError_) + ")";
-}
+  const unsigned frameBytes_;
+  const double rate_;
+  const std::uint8_t silence_;
+  // Written on the server's thread while the owner waits for it.
+  PaStream* stream_ = nullptr;
+  PaTime latency_ = 0, startedAt_ = 0;
+  PaError openError_ = paNoError, startError_ = paNoError;
+  std::string openText_;
+
+  // Shared with the callback.
+  std::atomic<const std::uint8_t*> feed_{nullptr};  // the samples it feeds from; null: silence
+  std::atomic<std::uint64_t> filled_{0};            // of them filled
+  std::atomic<std::uint64_t> fed_{0};               // of them handed over
+  std::atomic<bool> halting_{false};                // the callback is to end the stream
+  std::atomic<bool> busy_{false};                   // the callback is running
+  std::atomic<double> streamOffset_{0};             // stream time minus steady time
+  std::atomic<double> lastCallback_{0};             // steady time of the last callback (or the start)
+  std::optional<PlayPosition> position_;            // made when the stream opens
+
+  // The owner's.
+  WAVEHDR* buffer_ = nullptr;      // written, not yet given back
+  std::uint64_t bufferStart_ = 0;  // data frames handed over before it
+  bool running_ = false, lost_ = false;
+};
 
 namespace {
 
@@ -324,27 +208,22 @@ MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT uDeviceID, const WAVEFORMATEX* pwfx, D
   if (f.wFormatTag != WAVE_FORMAT_PCM || (f.wBitsPerSample != 8 && f.wBitsPerSample != 16) || f.nChannels == 0 ||
       f.nSamplesPerSec == 0 || f.nBlockAlign != f.nChannels * f.wBitsPerSample / 8)
     return fail(WAVERR_BADFORMAT, "The sound output does not support this wave format");
-  if (unanswered > 0) return fail(MMSYSERR_ERROR, kNoAnswer);
-
+  if (SoundServer::Waiting()) return fail(MMSYSERR_ERROR, kNoAnswer);
   auto* dev = new WaveOutDevice(f);
-  const bool answered = dev->serverCall([dev, f] { dev->Open(f); });
-  if (answered && dev->openError_ == paNoError) {
+  const MMRESULT result = dev->Open(f);
+  if (result == MMSYSERR_NOERROR)
     *phwo = dev;
-    return MMSYSERR_NOERROR;
-  }
-  const PaError err = answered ? dev->openError_ : paNoError;
-  const std::string text = answered ? dev->openText_ : kNoAnswer;
-  WaveOutDevice::Release(dev);
-  return fail(err == paDeviceUnavailable                                     ? MMSYSERR_NODRIVER
-              : err == paInvalidSampleRate || err == paInvalidChannelCount ? WAVERR_BADFORMAT
-                                                                           : MMSYSERR_ERROR,
-              text);
+  else
+    SoundServer::Post([dev] { delete dev; });
+  return result;
 }
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh) {
   if (const MMRESULT bad = badCall(hwo, pwh, cbwh)) return bad;
   if (!pwh->lpData && pwh->dwBufferLength > 0) return badCall(hwo, nullptr);
-  if (!(pwh->dwFlags & WHDR_INQUEUE)) pwh->dwFlags |= WHDR_PREPARED;
+  if (pwh->dwFlags & WHDR_INQUEUE) return MMSYSERR_NOERROR;
+  pwh->dwFlags |= WHDR_PREPARED;
+  pwh->reserved = pwh->dwBufferLength;  // whole until marked otherwise
   return MMSYSERR_NOERROR;
 }
 
@@ -353,7 +232,6 @@ MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh) {
   if (pwh->dwFlags & WHDR_INQUEUE) hwo->Refresh();
   if (pwh->dwFlags & WHDR_INQUEUE) return fail(WAVERR_STILLPLAYING, "The sound buffer is still playing");
   pwh->dwFlags &= ~WHDR_PREPARED;
-  if (hwo->marked_ == pwh) hwo->marked_ = nullptr;
   return MMSYSERR_NOERROR;
 }
 
@@ -365,9 +243,8 @@ MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh) {
 MMRESULT waveOutMarkFilled(HWAVEOUT hwo, WAVEHDR* pwh, DWORD bytes) {
   if (const MMRESULT bad = badCall(hwo, pwh)) return bad;
   if (!(pwh->dwFlags & WHDR_PREPARED)) return unprepared();
-  hwo->marked_ = pwh;
-  hwo->markedFrames_ = std::min<std::uint64_t>(bytes / hwo->frameBytes_, hwo->framesOf(pwh));
-  if (hwo->buffer_ == pwh) hwo->filled_ = hwo->markedFrames_;
+  pwh->reserved = bytes;
+  if (hwo->buffer_ == pwh) hwo->filled_ = hwo->filledOf(pwh);
   return MMSYSERR_NOERROR;
 }
 
@@ -382,12 +259,8 @@ MMRESULT waveOutGetPosition(HWAVEOUT hwo, MMTIME* pmmt, UINT cbmmt) {
 
 MMRESULT waveOutPause(HWAVEOUT hwo) {
   if (!hwo) return badCall(hwo, nullptr);
-  if (!hwo->lost_ && !hwo->paused_) {
-    hwo->Refresh();
-    hwo->paused_ = true;
-    hwo->stopStream();
-  }
-  return hwo->lost_ ? fail(MMSYSERR_ERROR, kNoAnswer) : MMSYSERR_NOERROR;
+  hwo->Refresh();
+  return hwo->lost_ || !hwo->stopStream() ? fail(MMSYSERR_ERROR, kNoAnswer) : MMSYSERR_NOERROR;
 }
 
 MMRESULT waveOutReset(HWAVEOUT hwo) {
@@ -398,13 +271,13 @@ MMRESULT waveOutReset(HWAVEOUT hwo) {
   return MMSYSERR_NOERROR;
 }
 
-// Closes the stream and lets the handle go, also when that gives up. A lost
-// device's stream is closed by the call that was given up, once it returns.
+// Lets the handle go also when closing the stream gives up; a lost device's
+// stream is closed once the call given up on returns.
 MMRESULT waveOutClose(HWAVEOUT hwo) {
   if (!hwo) return badCall(hwo, nullptr);
   if (hwo->buffer_) return fail(WAVERR_STILLPLAYING, "Sound buffers are still playing");
-  const bool answered = hwo->lost_ || (hwo->stopStream() && hwo->serverCall([hwo] { hwo->closeStream(); }));
-  WaveOutDevice::Release(hwo);
+  const bool answered = hwo->lost_ || (hwo->stopStream() && hwo->call([hwo] { hwo->closeStream(); }));
+  SoundServer::Post([hwo] { delete hwo; });
   return answered ? MMSYSERR_NOERROR : fail(MMSYSERR_ERROR, kNoAnswer);
 }
 

@@ -41,24 +41,18 @@ constexpr UINT TIME_SAMPLES = 0x0002;  // the one time format the device offers
 constexpr WORD WAVE_FORMAT_PCM = 1;
 
 struct WAVEFORMATEX {
-  WORD wFormatTag;
-  WORD nChannels;
-  DWORD nSamplesPerSec;
-  DWORD nAvgBytesPerSec;
-  WORD nBlockAlign;
-  WORD wBitsPerSample;
-  WORD cbSize;
+  WORD wFormatTag, nChannels;
+  DWORD nSamplesPerSec, nAvgBytesPerSec;
+  WORD nBlockAlign, wBitsPerSample, cbSize;
 };
 
 struct WAVEHDR {
   char* lpData;
-  DWORD dwBufferLength;
-  DWORD dwBytesRecorded;
+  DWORD dwBufferLength, dwBytesRecorded;
   DWORD_PTR dwUser;
-  DWORD dwFlags;
-  DWORD dwLoops;
+  DWORD dwFlags, dwLoops;
   WAVEHDR* lpNext;
-  DWORD_PTR reserved;
+  DWORD_PTR reserved;  // the bytes filled so far: all once prepared, then as marked
 };
 
 // Whatever format is asked for, the position is given in samples (frames).
