@@ -31,15 +31,21 @@ double steadySeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
+// The checks of a handle and a header: 0 when they pass.
+MMRESULT badCall(HWAVEOUT hwo, const WAVEHDR* pwh, UINT cbwh = sizeof(WAVEHDR)) {
+  if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
+  if (!pwh || cbwh != sizeof(WAVEHDR)) return fail(MMSYSERR_INVALPARAM, "Invalid sound buffer header");
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT unprepared() { return fail(WAVERR_UNPREPARED, "The sound buffer is not prepared"); }
+
 }  // namespace
 
-// One open output. The stream callback shares only atomics with the owning
-// thread: the buffer it feeds from and how far that is filled, how far it fed,
-// and the timing of what it handed over (PlayPosition). It takes no lock,
-// allocates nothing, makes no system call and waits for nothing; the owner
-// does the bookkeeping when it polls. Whatever waits for the server runs on
-// the server's thread (SoundServer), which also deletes the device once it
-// is closed, after every call that still refers to it.
+// One open output. The stream callback shares only atomics with the owner:
+// it takes no lock, allocates nothing, makes no system call and waits for
+// nothing; the owner does the bookkeeping when it polls. What waits for the
+// server runs on the server's thread, which also deletes the closed device.
 class WaveOutDevice {
  public:
   explicit WaveOutDevice(const WAVEFORMATEX& f)
@@ -68,14 +74,8 @@ class WaveOutDevice {
     filled_ = filledOf(h);
     feed_ = reinterpret_cast<const std::uint8_t*>(h->lpData);
     halting_ = false;
-    if (!call([this] {
-          startedAt_ = Pa_GetStreamTime(stream_);
-          streamOffset_ = startedAt_ - steadySeconds();
-          lastCallback_ = steadySeconds();
-          startError_ = Pa_StartStream(stream_);
-        }))
-      return fail(MMSYSERR_ERROR, kNoAnswer);
-    position_->Started(startedAt_);
+    position_->Started(lastCallback_ = steadySeconds());
+    if (!call([this] { startError_ = Pa_StartStream(stream_); })) return fail(MMSYSERR_ERROR, kNoAnswer);
     if (startError_ != paNoError) {
       giveBack();
       return fail(MMSYSERR_ERROR, "Cannot start the sound output (" + SoundServer::ErrorText(startError_) + ")");
@@ -86,12 +86,10 @@ class WaveOutDevice {
 
   // Brings the position and the buffer up to date: the buffer goes back once
   // its last frame has been heard, or when the output stopped calling back
-  // (the server went away), so nobody waits for it forever. The stream time
-  // comes from the steady clock: asking the library for it can wait for the
-  // sound thread, which may wait for the server.
+  // (the server went away), so nobody waits for it forever.
   void Refresh() {
     if (lost_ || !running_) return;
-    position_->Advance(steadySeconds() + streamOffset_);
+    position_->Advance(steadySeconds());
     if (!buffer_) return;
     const std::uint64_t fed = fed_;
     if ((fed == framesOf(buffer_) && bufferStart_ + fed <= position_->Heard()) ||
@@ -153,9 +151,10 @@ class WaveOutDevice {
       d->fed_ = fed + done;
     }
     std::memset(out + done * d->frameBytes_, d->silence_, (frames - done) * d->frameBytes_);
-    d->position_->Handed(frames, done, time->outputBufferDacTime);
+    // Times on the steady clock: asking the library for the stream's time can
+    // wait for the sound thread, which may wait for the server.
     const double now = steadySeconds();
-    d->streamOffset_ = time->currentTime - now;
+    d->position_->Handed(frames, done, now + time->outputBufferDacTime - time->currentTime);
     d->lastCallback_ = now;
     d->busy_ = false;
     return halting ? paAbort : paContinue;
@@ -166,7 +165,7 @@ class WaveOutDevice {
   const std::uint8_t silence_;
   // Written on the server's thread while the owner waits for it.
   PaStream* stream_ = nullptr;
-  PaTime latency_ = 0, startedAt_ = 0;
+  PaTime latency_ = 0;
   PaError openError_ = paNoError, startError_ = paNoError;
   std::string openText_;
 
@@ -176,7 +175,6 @@ class WaveOutDevice {
   std::atomic<std::uint64_t> fed_{0};               // of them handed over
   std::atomic<bool> halting_{false};                // the callback is to end the stream
   std::atomic<bool> busy_{false};                   // the callback is running
-  std::atomic<double> streamOffset_{0};             // stream time minus steady time
   std::atomic<double> lastCallback_{0};             // steady time of the last callback (or the start)
   std::optional<PlayPosition> position_;            // made when the stream opens
 
@@ -185,19 +183,6 @@ class WaveOutDevice {
   std::uint64_t bufferStart_ = 0;  // data frames handed over before it
   bool running_ = false, lost_ = false;
 };
-
-namespace {
-
-// The checks of a handle and a header: 0 when they pass.
-MMRESULT badCall(HWAVEOUT hwo, const WAVEHDR* pwh, UINT cbwh = sizeof(WAVEHDR)) {
-  if (!hwo) return fail(MMSYSERR_INVALHANDLE, "Invalid sound output handle");
-  if (!pwh || cbwh != sizeof(WAVEHDR)) return fail(MMSYSERR_INVALPARAM, "Invalid sound buffer header");
-  return MMSYSERR_NOERROR;
-}
-
-MMRESULT unprepared() { return fail(WAVERR_UNPREPARED, "The sound buffer is not prepared"); }
-
-}  // namespace
 
 MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWORD_PTR, DWORD_PTR, DWORD fdwOpen) {
   if (!phwo || !pwfx) return fail(MMSYSERR_INVALPARAM, "Invalid parameter passed to the sound output");
@@ -211,10 +196,8 @@ MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT uDeviceID, const WAVEFORMATEX* pwfx, D
   if (SoundServer::Waiting()) return fail(MMSYSERR_ERROR, kNoAnswer);
   auto* dev = new WaveOutDevice(f);
   const MMRESULT result = dev->Open(f);
-  if (result == MMSYSERR_NOERROR)
-    *phwo = dev;
-  else
-    SoundServer::Post([dev] { delete dev; });
+  if (result != MMSYSERR_NOERROR) SoundServer::Post([dev] { delete dev; });  // after the calls that use it
+  *phwo = result == MMSYSERR_NOERROR ? dev : nullptr;
   return result;
 }
 

@@ -1,15 +1,9 @@
 // Waveform-audio output: the functions the playback thread drives, with their
-// structures and constants, played through the system's sound server.
-//
-// Per device handle (used from one thread at a time):
-// - One buffer at a time: a write while one is queued is refused. It stays
-//   queued (WHDR_INQUEUE; unprepare answers WAVERR_STILLPLAYING, close refuses)
-//   until its last frame has been heard, until reset, or once the output has
-//   not called for sound for over a second (the server went away).
-// - waveOutMarkFilled lets a buffer be written while it is still being filled:
-//   past the mark the output plays silence, not counted in the position.
-// - waveOutGetPosition reports the frames heard since the last reset,
-//   compensated for the output latency; it never moves backwards.
+// structures and constants, played through the system's sound server. Per
+// device handle (used from one thread at a time):
+// - One buffer at a time. It stays queued (WHDR_INQUEUE) until its last frame
+//   has been heard, until reset, or once the output has not called for sound
+//   for over a second (the server went away).
 // - Pause halts the sound at once. Once pause or reset has returned, the
 //   output reads the buffer no more.
 // - A call that needs the sound server gives up after 2 s: the device is lost
@@ -22,11 +16,9 @@
 
 namespace WaveOut {
 
-using UINT = std::uint32_t;
-using DWORD = std::uint32_t;
-using WORD = std::uint16_t;
-using MMRESULT = UINT;
-using DWORD_PTR = std::uintptr_t;
+typedef std::uint32_t UINT, DWORD, MMRESULT;
+typedef std::uint16_t WORD;
+typedef std::uintptr_t DWORD_PTR;
 
 class WaveOutDevice;
 using HWAVEOUT = WaveOutDevice*;
@@ -71,8 +63,12 @@ MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh);
 MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh);
 MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh);
 // Of a prepared buffer, only the first `bytes` hold their samples so far
-// (more than the buffer means all). A buffer never marked is whole.
+// (more than the buffer means all): it can be written while it is still being
+// filled, and past the mark the output plays silence, not counted in the
+// position. A buffer never marked is whole.
 MMRESULT waveOutMarkFilled(HWAVEOUT hwo, WAVEHDR* pwh, DWORD bytes);
+// The frames heard since the last reset, compensated for the output latency;
+// never moves backwards.
 MMRESULT waveOutGetPosition(HWAVEOUT hwo, MMTIME* pmmt, UINT cbmmt);
 MMRESULT waveOutPause(HWAVEOUT hwo);
 MMRESULT waveOutReset(HWAVEOUT hwo);
