@@ -3,16 +3,13 @@
 //
 // Each callback hands the output a block of frames, data first and then
 // silence, and is told when the block's first frame reaches the output. The
-// frames heard at a later stream time are the newest block's first frame
-// carried forward by the elapsed time, mapped back through the recent blocks
-// to the data frames among them. Positions count data frames only and never
-// move backwards.
-//
-// Handed() is called by the callback, everything else by the owner. Handed()
-// is wait-free: the blocks pass through a fixed single-producer,
-// single-consumer ring (a block that finds it full is left out of the
-// estimate, the counts stay right). Started(), Stopped() and Rebase() are
-// called only while no callback runs.
+// frames heard at a later time are the newest block's first frame carried
+// forward by the elapsed time, mapped back through the recent blocks to the
+// data frames among them. Positions count data frames only and never move
+// backwards. Handed() is the callback's and wait-free: the blocks pass to the
+// owner through a fixed single-producer, single-consumer ring (a block that
+// finds it full is left out of the estimate). Started(), Stopped() and
+// Rebase() are called while no callback runs.
 #pragma once
 
 #include <array>
@@ -25,16 +22,16 @@ class PlayPosition {
   // rate: frames a second; latency: the output latency in seconds.
   PlayPosition(double rate, double latency) : rate_(rate), latency_(latency) {}
 
-  // The stream starts at stream time `now`. The output times the callbacks
+  // The stream starts at time `now` (seconds). The output times the callbacks
   // get while it fills its buffer are guesses (the server starts later than
   // they assume), so only blocks due from two latencies after the start count.
   void Started(double now) { startedAt_ = now; }
 
   // A callback handed `frames` frames, the first `data` of them data, whose
-  // first frame reaches the output at stream time `dacTime`.
+  // first frame reaches the output at time `dacTime`.
   void Handed(unsigned long frames, unsigned long data, double dacTime);
 
-  // Brings the frames heard up to stream time `now`.
+  // Brings the frames heard up to time `now`.
   void Advance(double now);
 
   // The stream was stopped: what was handed over but not heard is to be
@@ -56,19 +53,16 @@ class PlayPosition {
   struct Block {
     std::uint64_t streamStart;  // frames of any kind handed over before it
     std::uint64_t dataStart;    // data frames handed over before it
-    unsigned long frames;
-    unsigned long data;
+    unsigned long frames, data;
     double dacTime;
   };
   static constexpr std::size_t kRemembered = 64;  // blocks the estimate looks back through
 
-  const double rate_;
-  const double latency_;
+  const double rate_, latency_;
   double startedAt_ = 0;
   std::array<Block, 1024> blocks_{};
   std::atomic<std::size_t> head_{0}, tail_{0};  // written by the callback and by the owner
   std::uint64_t streamFrames_ = 0;              // the callback's
   std::atomic<std::uint64_t> dataFrames_{0};
-  std::uint64_t heard_ = 0;
-  std::uint64_t base_ = 0;
+  std::uint64_t heard_ = 0, base_ = 0;
 };

@@ -40,8 +40,8 @@ namespace {
 
 // Numbers the requests; the highest is the one that may play.
 std::atomic<std::uint64_t> latestRequest{0};
-// Completes when the playback of the latest request has finished (GUI thread).
-std::shared_future<void> latestDone;
+// Held by the playback that plays: the next one waits for it.
+std::mutex playing;
 
 // Calls posted to the GUI thread, in order. They pass through this queue
 // under its lock, and the queued call that runs them carries no data, so
@@ -72,10 +72,7 @@ TSoundPlayThread::TSoundPlayThread()
       button_(thButton),
       sampleRate_(thSampleRate),
       positionLo_(thPositionLo),
-      request_(++latestRequest),
-      previousDone_(latestDone) {
-  latestDone = done_.get_future().share();
-}
+      request_(++latestRequest) {}
 
 bool TSoundPlayThread::Abandoned() const { return abandoned_ || latestRequest.load() != request_; }
 
@@ -121,34 +118,38 @@ void TSoundPlayThread::UpdateStaticTextPlayPosition() {
 }
 
 void TSoundPlayThread::PlaySound1() {
-  WaitForTurn();
   QString errorText;
-  try {
-    if (!Abandoned()) PlayRequest();
-  } catch (const std::bad_alloc&) {
-    errorText = QStringLiteral("EOutOfMemory: Out of memory");
-  } catch (const std::exception& e) {
-    errorText = QStringLiteral("Exception: ") + QString::fromStdString(e.what());
+  if (WaitForTurn()) {
+    try {
+      PlayRequest();
+    } catch (const std::bad_alloc&) {
+      errorText = QStringLiteral("EOutOfMemory: Out of memory");
+    } catch (const std::exception& e) {
+      errorText = QStringLiteral("Exception: ") + QString::fromStdString(e.what());
+    }
+    playing.unlock();
   }
   sound_.Channels.reset();
   // Reported after the clean-up, in a box without owner that blocks no window.
   if (!errorText.isEmpty())
     Dialogs::ShowMessageNonModal(errorText, QStringLiteral("Sound Playback Error"), Dialogs::Icon::Error);
   std::lock_guard lock(endMutex_);
-  done_.set_value();
 }
 
-// Waits until the playback before this one has finished. A request replaced
-// meanwhile, or whose samples were taken back, lets go of them at once. First
-// the GUI thread is given the time to handle what came with this request
-// (50 ms at most, as it may be busy waiting for this very reading): of
-// requests made in one go only the last plays.
-void TSoundPlayThread::WaitForTurn() {
+// Waits until the playback before this one has finished; false when this one
+// was replaced or abandoned meanwhile. Samples taken back meanwhile are let go
+// of at once. First the GUI thread is given the time to handle what came with
+// this request (50 ms at most, as it may be busy waiting for this very
+// reading): of requests made in one go only the last plays.
+bool TSoundPlayThread::WaitForTurn() {
   auto handled = std::make_shared<std::atomic<bool>>(false);
   Post([handled] { *handled = true; });
   SleepUntil(Clock::now() + std::chrono::milliseconds(50), [&] { return handled->load(); });
-  while (previousDone_.valid() && previousDone_.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
-    if (sound_.Channels && (Abandoned() || !sound_.Channels->Read(0, 0, nullptr))) sound_.Channels.reset();
+  for (; !Abandoned(); QThread::msleep(5)) {
+    if (playing.try_lock()) return true;
+    if (sound_.Channels && !sound_.Channels->Read(0, 0, nullptr)) sound_.Channels.reset();
+  }
+  return false;
 }
 
 void TSoundPlayThread::PlayRequest() {

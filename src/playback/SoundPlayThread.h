@@ -31,7 +31,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <future>
 #include <memory>
 #include <mutex>
 
@@ -114,7 +113,7 @@ class TSoundPlayThread : public QThread {
  private:
   void Execute() { PlaySound1(); }
   void PlaySound1();
-  void WaitForTurn();
+  bool WaitForTurn();
   // Plays the request once its turn has come; raises what fails.
   void PlayRequest();
   // Runs f on the GUI thread later, unless the window has gone.
@@ -133,8 +132,6 @@ class TSoundPlayThread : public QThread {
   std::int32_t sampleRate_;
   double positionLo_;
   std::uint64_t request_;  // the number of the Play request this thread serves
-  std::shared_future<void> previousDone_;  // the playback requested before this one
-  std::promise<void> done_;
   std::atomic<bool> abandoned_{false};
   std::mutex endMutex_;  // taken last by the thread
 };
