@@ -3,6 +3,7 @@
 #include "editor/Tembrix.h"
 
 #include "platform/WaitCursor.h"
+#include "playback/SoundPlayThread.h"
 #include "wav/WaveFile.h"
 
 #include <QComboBox>
@@ -65,7 +66,10 @@ void TFrameTembrix::ButtonSelectCutClick(QObject* /*Sender*/) {
   const std::int32_t n2 = std::clamp(timeToFrame(TimeSelect.Hi), n1, arWAVENOP);
   const std::int32_t removed = n2 - n1;
   RemoveFrames(n1, n2);  // waits while a Play still converts its span from the channels
-  if (removed > 0) modified_ = true;
+  if (removed > 0) {
+    modified_ = true;
+    if (SoundPlayThread) SoundPlayThread->HideLine();  // its times no longer match the charts
+  }
 
   // The series still hold the points of the view drawn before the cut: the
   // same view less what was cut. When that is nothing (the whole view was

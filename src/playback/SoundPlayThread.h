@@ -100,6 +100,14 @@ class TSoundPlayThread : public QThread {
   // alone. Never waits.
   void Abandon() { abandoned_ = true; }
 
+  // Called on the GUI thread when the recording of this playback was cut: the
+  // sound plays on, but the line, whose times no longer match the charts, is
+  // hidden and stays so.
+  void HideLine() {
+    if (line_) line_->hide();
+    line_ = nullptr;
+  }
+
   // Places and shows the position line for pmmt (GUI thread).
   void UpdateStaticTextPlayPosition();
 

@@ -25,6 +25,8 @@ struct TembrixTestAccess {
   static TTimeSelect& TimeSelect(TFrameTembrix& f) { return f.TimeSelect; }
   static void RepaintDiagramms(TFrameTembrix& f, std::int32_t n1, std::int32_t n2) { f.RepaintDiagramms(n1, n2); }
   static void TimeSelectRedraw(TFrameTembrix& f) { f.TimeSelectRedraw(); }
+  // Whether the playback the frame started last has not freed itself yet.
+  static bool Playing(TFrameTembrix& f) { return !f.SoundPlayThread.isNull(); }
 };
 
 using wavtest::writeWav;

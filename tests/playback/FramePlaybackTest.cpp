@@ -129,6 +129,23 @@ TEST_F(FramePlayback, CuttingTheSpanRightAfterPlayLeavesTheRequestAsItWas) {
   EXPECT_TRUE(findExact(capture.samples(), expected(0, span, leftAt, rightAt)));
 }
 
+// A cut while the span plays: the sound goes on as it was, but the line,
+// whose times no longer match the recording, is hidden at once and for good.
+TEST_F(FramePlayback, ACutWhilePlayingHidesTheLineForTheRestOfThePlayback) {
+  load();
+  select(0.0, 2.0);
+  QTest::mouseClick(frame->Button1, Qt::LeftButton);
+  ASSERT_TRUE(waitFor([this] { return frame->StaticTextPlayPosition->isVisible(); }));
+  QTest::mouseClick(frame->ButtonSelectCut, Qt::LeftButton);
+  EXPECT_FALSE(frame->StaticTextPlayPosition->isVisible());
+  bool shown = false;
+  ASSERT_TRUE(waitFor([&] {
+    shown = shown || frame->StaticTextPlayPosition->isVisible();
+    return !PlaybackUnderWay();
+  }));
+  EXPECT_FALSE(shown) << "the line came back after the cut";
+}
+
 TEST_F(FramePlayback, OneChosenChannelIsHeardOnBothOutputs) {
   load();
   select(0.5, 1.25);
@@ -297,7 +314,8 @@ TEST_F(FramePlayback, QuickClicksOpenTheDeviceOnceAndPlayTheSpanOnce) {
   // Clicks faster than any playback can start: all but the last are replaced
   // before their turn.
   for (int i = 0; i < 20; ++i) QTest::mouseClick(frame->Button1, Qt::LeftButton);
-  ASSERT_TRUE(waitFor([] { return !PlaybackUnderWay(); }));
+  // The replaced requests end at once; the last may not have started yet.
+  ASSERT_TRUE(waitFor([this] { return !T::Playing(*frame) && !PlaybackUnderWay(); }));
   EXPECT_TRUE(frame->Button1->isEnabled());
   EXPECT_EQ(SoundLibrarySpy::OpenAttempts() - opens, 1u);
   EXPECT_TRUE(recorder.messages().empty());
